@@ -1,16 +1,18 @@
 // KERNEL32's thread services over pthreads, for the POSIX build.
+//
+// Plain pthreads and the C library only, nothing from the C++ runtime: the
+// program then loads no libstdc++, which would double its resident memory
+// and slow its start.
 #include <windows.h>
 
 #include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <cstdio>
-#include <mutex>
-#include <new>
 
 namespace {
 
@@ -21,37 +23,46 @@ namespace {
 struct Thread {
   LPTHREAD_START_ROUTINE routine;
   LPVOID parameter;
-  pthread_t id{};
-  bool ended = false;  // guarded by ends.mutex
-  std::atomic<int> owners{2};
+  pthread_t id;
+  bool ended;  // these two guarded by endLock
+  int owners;
 };
 
 // Every thread's end is announced on the one condition variable, so that a
-// wait can watch any set of threads at once. Never destroyed: a thread whose
-// handle was closed may still be announcing its end while the process exits.
-struct Ends {
-  std::mutex mutex;
-  std::condition_variable announced;
-};
-Ends& ends = *new Ends;
+// wait can watch any set of threads at once. Statically initialised and never
+// destroyed: a thread whose handle was closed may still be announcing its
+// end while the process exits.
+pthread_mutex_t endLock = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t threadEnded = PTHREAD_COND_INITIALIZER;
 std::atomic<DWORD> lastThreadId{0};
 
 void Release(Thread* thread) {
-  if (thread->owners.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-    delete thread;
+  pthread_mutex_lock(&endLock);
+  const bool last = --thread->owners == 0;
+  pthread_mutex_unlock(&endLock);
+  if (last) {
+    free(thread);
   }
 }
 
 void* Run(void* argument) {
   auto* thread = static_cast<Thread*>(argument);
   thread->routine(thread->parameter);
-  {
-    const std::lock_guard lock(ends.mutex);
-    thread->ended = true;
-  }
-  ends.announced.notify_all();
+  pthread_mutex_lock(&endLock);
+  thread->ended = true;
+  pthread_cond_broadcast(&threadEnded);
+  pthread_mutex_unlock(&endLock);
   Release(thread);
   return nullptr;
+}
+
+timespec After(DWORD milliseconds) {
+  timespec deadline{};
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  const long long nanoseconds = deadline.tv_nsec + (milliseconds % 1000) * 1000000LL;
+  deadline.tv_sec += static_cast<time_t>(milliseconds / 1000 + nanoseconds / 1000000000);
+  deadline.tv_nsec = static_cast<long>(nanoseconds % 1000000000);
+  return deadline;
 }
 
 }  // namespace
@@ -63,10 +74,12 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES /*threadAttributes*/, SIZE_T st
   if (startAddress == nullptr || creationFlags != 0) {
     return nullptr;
   }
-  auto* thread = new (std::nothrow) Thread{startAddress, parameter};
+  auto* thread = static_cast<Thread*>(malloc(sizeof(Thread)));
   if (thread == nullptr) {
     return nullptr;
   }
+  *thread = Thread{startAddress, parameter, {}, false, 2};
+
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
   if (stackSize != 0) {
@@ -75,7 +88,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES /*threadAttributes*/, SIZE_T st
   const int error = pthread_create(&thread->id, &attributes, Run, thread);
   pthread_attr_destroy(&attributes);
   if (error != 0) {
-    delete thread;
+    free(thread);
     return nullptr;
   }
   if (threadId != nullptr) {
@@ -90,25 +103,30 @@ DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wai
       std::find(handles, handles + count, nullptr) != handles + count) {
     return WAIT_FAILED;
   }
-  DWORD firstEnded = count;
-  const auto satisfied = [&] {
+  const timespec deadline = After(milliseconds == INFINITE ? 0 : milliseconds);
+  DWORD result = WAIT_TIMEOUT;
+  pthread_mutex_lock(&endLock);
+  for (;;) {
     DWORD ended = 0;
-    firstEnded = count;
+    DWORD firstEnded = count;
     for (DWORD i = 0; i < count; ++i) {
       if (static_cast<const Thread*>(handles[i])->ended) {
         ++ended;
         firstEnded = std::min(firstEnded, i);
       }
     }
-    return waitAll ? ended == count : ended != 0;
-  };
-  std::unique_lock lock(ends.mutex);
-  if (milliseconds == INFINITE) {
-    ends.announced.wait(lock, satisfied);
-  } else if (!ends.announced.wait_for(lock, std::chrono::milliseconds(milliseconds), satisfied)) {
-    return WAIT_TIMEOUT;
+    if (waitAll ? ended == count : ended != 0) {
+      result = WAIT_OBJECT_0 + (waitAll ? 0 : firstEnded);
+      break;
+    }
+    if (milliseconds == INFINITE) {
+      pthread_cond_wait(&threadEnded, &endLock);
+    } else if (pthread_cond_clockwait(&threadEnded, &endLock, CLOCK_MONOTONIC, &deadline) != 0) {
+      break;  // timed out
+    }
   }
-  return WAIT_OBJECT_0 + (waitAll ? 0 : firstEnded);
+  pthread_mutex_unlock(&endLock);
+  return result;
 }
 
 BOOL WINAPI CloseHandle(HANDLE object) {
@@ -116,11 +134,9 @@ BOOL WINAPI CloseHandle(HANDLE object) {
   if (thread == nullptr) {
     return FALSE;
   }
-  bool ended = false;
-  {
-    const std::lock_guard lock(ends.mutex);
-    ended = thread->ended;
-  }
+  pthread_mutex_lock(&endLock);
+  const bool ended = thread->ended;
+  pthread_mutex_unlock(&endLock);
   // A thread that has ended is reaped now; one that still runs reaps itself.
   if (ended) {
     pthread_join(thread->id, nullptr);
@@ -134,6 +150,6 @@ BOOL WINAPI CloseHandle(HANDLE object) {
 VOID WINAPI ExitProcess(UINT exitCode) {
   // _exit, not exit: other threads may still be running, and exit would run
   // static destructors under them. Buffered output is not lost, though.
-  std::fflush(nullptr);
+  fflush(nullptr);
   _exit(static_cast<int>(exitCode));
 }
