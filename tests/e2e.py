@@ -10,97 +10,9 @@ that case and is killed.
 """
 import argparse
 import os
-import select
-import subprocess
 import sys
-import threading
-import time
 
-PROMPT = b"Stop the infinite looooooooooop entering 5 and pressing Enter \n>>>> "
-STEP_BOUND = 20.0  # seconds: the longest any one step may take
-SETTLE = 0.5  # seconds a program is watched to see that it keeps running
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-class Run:
-    """One run of the program, its standard streams on pipes."""
-
-    def __init__(self, options, args=(), env=None):
-        command = [options.program, *args]
-        if options.wine:
-            command.insert(0, "wine")
-        self.process = subprocess.Popen(
-            command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-            stderr=subprocess.PIPE, env={**os.environ, **(env or {})})
-        self.prompt = PROMPT.replace(b"\n", b"\r\n") if options.wine else PROMPT
-        self.writer = None
-
-    def read_prompt(self):
-        """Reads until the whole prompt has arrived, and checks its bytes."""
-        received = b""
-        deadline = time.monotonic() + STEP_BOUND
-        while len(received) < len(self.prompt):
-            left = deadline - time.monotonic()
-            check(left > 0, f"the prompt did not arrive; got {received!r}")
-            ready, _, _ = select.select([self.process.stdout], [], [], left)
-            if ready:
-                chunk = os.read(self.process.stdout.fileno(), len(self.prompt) - len(received))
-                check(chunk, f"standard output ended before the prompt; got {received!r}")
-                received += chunk
-        check(received == self.prompt, f"prompt {received!r}, expected {self.prompt!r}")
-
-    def send(self, data, close=False):
-        """Writes beside the run, so a program that stops reading cannot block us."""
-        def write():
-            try:
-                self.process.stdin.write(data)
-                self.process.stdin.flush()
-                if close:
-                    self.process.stdin.close()
-            except (BrokenPipeError, ValueError):
-                pass  # the program ended before it read everything: allowed
-        self.writer = threading.Thread(target=write, daemon=True)
-        self.writer.start()
-        self.writer.join(0.05)
-
-    def close_input(self):
-        self.send(b"", close=True)
-
-    def keeps_running(self):
-        check(self.process.poll() is None,
-              f"ended with status {self.process.returncode} while it should run")
-        time.sleep(SETTLE)
-        check(self.process.poll() is None,
-              f"ended with status {self.process.returncode} while it should run")
-
-    def ends_with(self, status):
-        """Waits for the end; checks the status and that nothing more was written."""
-        try:
-            self.process.wait(STEP_BOUND)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-            raise Failure(f"still running after {STEP_BOUND} s; expected status {status}")
-        check(self.process.returncode == status,
-              f"status {self.process.returncode}, expected {status}")
-        more = self.process.stdout.read()
-        check(more == b"", f"wrote more than the prompt: {more!r}")
-        errors = self.process.stderr.read()
-        check(errors == b"", f"wrote to standard error: {errors!r}")
-
-    def kill(self):
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
-
+from piped_run import Failure, Run, check
 
 CASES = {}
 
@@ -241,7 +153,7 @@ def main():
         parser.error(f"no case {options.case!r} here; see --list")
     function = CASES[options.case]
     env = function.env(options) if hasattr(function, "env") else None
-    run = Run(options, getattr(function, "args", ()), env)
+    run = Run(options.program, options.wine, getattr(function, "args", ()), env)
     try:
         function(run, options)
     except Failure as failure:

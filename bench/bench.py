@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""Benchmark: build/default/console_threads against a yardstick, the same
+behaviour written as plainly as C allows (bench/yardstick.c). Both are run
+the same way in turn, A B A B ..., through pipes, and one table is printed.
+
+    bench/bench.py [--runs N]
+
+Builds what it needs first: the default preset, the yardstick, and, where the
+cross toolchain is present, the Windows program whose stripped size it reports.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+from piped_run import Run, check  # noqa: E402
+
+PROGRAM = os.path.join(ROOT, "build", "default", "console_threads")
+YARDSTICK = os.path.join(ROOT, "build", "bench", "yardstick")
+WINDOWS_PROGRAM = os.path.join(ROOT, "build", "windows-x86", "console_threads.exe")
+CPU_WINDOW = 0.5  # seconds of waiting over which CPU use is measured
+
+
+def build():
+    def quiet(*command):
+        subprocess.run(command, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    quiet("cmake", "--preset", "default")
+    quiet("cmake", "--build", "--preset", "default", "--target", "console_threads")
+    os.makedirs(os.path.dirname(YARDSTICK), exist_ok=True)
+    quiet("cc", "-O2", "-std=c11", "-pthread", "-o", YARDSTICK,
+          os.path.join(ROOT, "bench", "yardstick.c"))
+    if shutil.which("i686-w64-mingw32-g++-posix"):
+        quiet("cmake", "--preset", "windows-x86")
+        quiet("cmake", "--build", "--preset", "windows-x86", "--target", "console_threads")
+
+
+def cpu_seconds(pid):
+    """Time on a processor so far: the main thread's, and the whole process's."""
+    main = total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        with open(f"/proc/{pid}/task/{task}/schedstat") as stat:
+            seconds = int(stat.read().split()[0]) / 1e9
+        total += seconds
+        if int(task) == pid:
+            main = seconds
+    return main, total
+
+
+def peak_resident_kib(pid):
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    raise RuntimeError("no VmHWM")
+
+
+def measure(program):
+    """One run: the figures of one start, wait and stop."""
+    started = time.perf_counter()
+    run = Run(program)
+    try:
+        run.read_prompt()
+        to_prompt = time.perf_counter() - started
+        pid = run.process.pid
+        deadline = time.monotonic() + 10
+        while len(os.listdir(f"/proc/{pid}/task")) < 5:
+            check(time.monotonic() < deadline, "the five threads did not start")
+            time.sleep(0.001)
+        main0, total0 = cpu_seconds(pid)
+        window0 = time.perf_counter()
+        time.sleep(CPU_WINDOW)
+        main1, total1 = cpu_seconds(pid)
+        window = time.perf_counter() - window0
+        resident = peak_resident_kib(pid)
+
+        stopping = time.perf_counter()
+        run.process.stdin.write(b"5\n")
+        run.process.stdin.flush()
+        status = run.process.wait(10)
+        stop_latency = time.perf_counter() - stopping
+        check(status == 1, f"{program}: status {status}")
+    finally:
+        run.kill()
+    return {
+        "prompt": to_prompt * 1e3,
+        "stop": stop_latency * 1e3,
+        "memory": resident,
+        "controller": (main1 - main0) / window * 100,
+        "process": (total1 - total0) / window * 100,
+    }
+
+
+def quantile(values, q):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, round(q * (len(ordered) - 1)))]
+
+
+def spread(values, digits=3):
+    median, low, high = statistics.median(values), quantile(values, 0.25), quantile(values, 0.75)
+    return f"{median:.{digits}f} [{low:.{digits}f}-{high:.{digits}f}]"
+
+
+def stripped_size(path):
+    if not os.path.exists(path):
+        return None
+    with tempfile.TemporaryDirectory() as folder:
+        copy = os.path.join(folder, "program.exe")
+        subprocess.run(["i686-w64-mingw32-strip", "-o", copy, path], check=True)
+        return os.path.getsize(copy)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--runs", type=int, default=30, help="runs of each program (default 30)")
+    parser.add_argument("--no-build", action="store_true", help="use the programs as built")
+    options = parser.parse_args()
+    if not options.no_build:
+        build()
+
+    ours, theirs = [], []
+    for _ in range(options.runs):
+        ours.append(measure(PROGRAM))
+        theirs.append(measure(YARDSTICK))
+
+    cores = os.cpu_count()
+    busy = min(4, cores) * 100
+    near = "median within 10% of the yardstick's"
+    rows = [  # label, key, digits, target
+        ("time to prompt, ms", "prompt", 3, near),
+        ("stop latency, ms", "stop", 3, near),
+        ("peak resident, KiB", "memory", 0, near),
+        ("controller CPU, % of a core", "controller", 2, "under 1"),
+        ("process CPU, % of a core", "process", 1, f"{busy * 0.95:.0f} or more"),
+    ]
+    print(f"{options.runs} runs of each, taken in turn; {cores} cores; "
+          "median [25th-75th percentile]")
+    print(f"{'figure':30} {'console_threads':26} {'yardstick':26} {'ratio, pair by pair':26} target")
+    for label, key, digits, target in rows:
+        a = [run[key] for run in ours]
+        b = [run[key] for run in theirs]
+        ratios = [x / y for x, y in zip(a, b) if y]
+        ratio = spread(ratios) if ratios else "-"
+        if key == "controller":
+            met = statistics.median(a) < 1
+        elif key == "process":
+            met = statistics.median(a) >= busy * 0.95
+        else:
+            met = statistics.median(a) <= statistics.median(b) * 1.1
+        print(f"{label:30} {spread(a, digits):26} {spread(b, digits):26} {ratio:26} "
+              f"{target}: {'met' if met else 'MISSED'}")
+    stop = [run["stop"] for run in ours]
+    yard_stop = [run["stop"] for run in theirs]
+    tails = [f"{quantile(values, 0.9):.3f} / {quantile(values, 0.99):.3f}"
+             for values in (stop, yard_stop)]
+    print(f"{'stop latency p90 / p99, ms':30} {tails[0]:26} {tails[1]:26}")
+    size = stripped_size(WINDOWS_PROGRAM)
+    print(f"{'stripped Windows .exe, bytes':30} {size if size else 'not built (no cross toolchain)'}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
