@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Soak: many runs of the program back to back, each fed a random input.
+
+    bench/soak.py [--runs N] [--seed S] [--only I] [--program PATH] [--wine]
+
+Inputs are byte strings of any value and of lengths up to a megabyte, with or
+without a 5, some ending in end of input and some held open. Each run must end
+as the program promises: status 1 at the first 5; status 5 at the end of an
+input without one; still running while such an input is held open, and status
+1 once a 5 follows. Run I of seed S is replayed with --seed S --only I.
+"""
+import argparse
+import os
+import random
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+from piped_run import STEP_BOUND, Failure, Run, check  # noqa: E402
+
+FIVE = ord("5")
+CTRL_Z = 0x1A  # ends the input of a Windows program in text mode
+NO_FIVE = bytes.maketrans(b"5", b"6")
+HELD_SETTLE = 0.1  # seconds a held-open run is watched after its input is in
+
+
+def generate(rng, wine):
+    """One run's input, whether it is held open, and the outcome it must have."""
+    data = bytearray(rng.randbytes(int(2 ** rng.uniform(0, 20)) - 1).translate(NO_FIVE))
+    if rng.random() < 0.5:  # a 5 somewhere, anything after it
+        at = rng.randrange(len(data) + 1)
+        data[at:at] = b"5" + rng.randbytes(rng.randrange(64))
+    if wine and rng.random() < 0.75:
+        data = data.replace(bytes([CTRL_Z]), b" ")  # most Windows runs without one
+    held_open = rng.random() < 0.5
+
+    effective, ended = data, not held_open
+    if wine and CTRL_Z in data:
+        effective, ended = data[:data.index(CTRL_Z)], True
+    if FIVE in effective:
+        outcome = "stopped at 5"
+    elif ended:
+        outcome = "ended with the input"
+    else:
+        outcome = "ran on, then stopped at 5"
+    return bytes(data), held_open, outcome
+
+
+def soak_run(options, rng):
+    data, held_open, outcome = generate(rng, options.wine)
+    run = Run(options.program, options.wine)
+    try:
+        run.read_prompt()
+        run.send(data, close=not held_open)
+        if outcome == "ran on, then stopped at 5":
+            run.writer.join(STEP_BOUND)
+            check(not run.writer.is_alive(), "stopped reading its input")
+            run.keeps_running(HELD_SETTLE)
+            run.send(b"5")
+        run.ends_with(5 if outcome == "ended with the input" else 1)
+    finally:
+        run.kill()
+    return outcome, run.process.pid
+
+
+def still_running(pids, program):
+    """Those of the runs' processes that still run the program."""
+    name = os.path.basename(program).encode()
+    found = []
+    for pid in pids:
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+                if name in cmdline.read():
+                    found.append(pid)
+        except OSError:
+            pass  # gone, as it should be
+    return found
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--runs", type=int, default=1000)
+    parser.add_argument("--seed", type=int, default=random.randrange(2 ** 32))
+    parser.add_argument("--only", type=int, help="replay this one run of the seed")
+    parser.add_argument("--program", default=os.path.join(ROOT, "build", "default", "console_threads"))
+    parser.add_argument("--wine", action="store_true", help="a Windows program, run under Wine")
+    options = parser.parse_args()
+
+    print(f"soak of {options.program}, seed {options.seed}", flush=True)
+    indices = [options.only] if options.only is not None else range(options.runs)
+    counts, failures, pids = {}, [], []
+    for index in indices:
+        rng = random.Random(f"{options.seed}:{index}")
+        try:
+            outcome, pid = soak_run(options, rng)
+            counts[outcome] = counts.get(outcome, 0) + 1
+            pids.append(pid)
+        except Failure as failure:
+            failures.append(f"run {index} (--seed {options.seed} --only {index}): {failure}")
+    for pid in still_running(pids, options.program):
+        failures.append(f"process {pid} is still running the program")
+
+    print(f"{len(indices)} runs: " + ", ".join(f"{n} {outcome}" for outcome, n in sorted(counts.items()))
+          + f", {len(failures)} failed")
+    for failure in failures:
+        print(failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
