@@ -5,5 +5,5 @@
 # for seconds after the program ended; this one has none of our streams.
 set -e
 mkdir -p "$WINEPREFIX"
-wineserver -p60 </dev/null >/dev/null 2>&1
+wineserver -p60 </dev/null >/dev/null 2>&1 || true  # one may be up already
 wineboot --init </dev/null >/dev/null 2>&1
