@@ -17,7 +17,7 @@ struct ThreadParams {
   std::atomic<std::int32_t> stop;  // 0: run; anything else: end
 };
 
-static_assert(sizeof(ThreadParams) == 3 * MAX_PATH * sizeof(WCHAR) + sizeof(std::int32_t),
+static_assert(sizeof(ThreadParams) == sizeof(WCHAR) * 3 * MAX_PATH + sizeof(std::int32_t),
               "the record is three path buffers and a 32-bit flag, with no padding");
 static_assert(std::atomic<std::int32_t>::is_always_lock_free);
 

@@ -2,11 +2,13 @@
 """Checks the Windows program's headers and import table, as the cross
 toolchain's objdump reads them: a PE32 console program for Intel 80386 that
 needs no DLL but KERNEL32.dll and msvcrt.dll, and takes its thread services
-from the one and its C runtime functions from the other.
+from the one and its C runtime functions from the other. Reads its version
+resource back too: product name, description and version.
 
-    check_pe.py OBJDUMP PROGRAM.exe
+    check_pe.py OBJDUMP PROGRAM.exe PRODUCT DESCRIPTION VERSION
 """
 import re
+import struct
 import subprocess
 import sys
 
@@ -33,7 +35,45 @@ def imports(dump):
     return table
 
 
-def main(objdump, program):
+def version_resource(image):
+    """The fixed file version, and the strings, of the image's version resource."""
+    fixed = image.find(struct.pack("<I", 0xFEEF04BD))
+    if fixed < 0:
+        return None, {}
+    most, least = struct.unpack_from("<II", image, fixed + 8)
+    version = (most >> 16, most & 0xFFFF, least >> 16, least & 0xFFFF)
+    strings = {}
+    for key in ("ProductName", "FileDescription", "FileVersion", "ProductVersion"):
+        name = key.encode("utf-16-le") + b"\0\0"
+        at = image.find(name, fixed)
+        if at < 0:
+            continue
+        start = (at + len(name) + 3) & ~3  # the value is 32-bit aligned
+        end = start
+        while image[end:end + 2] != b"\0\0":
+            end += 2
+        strings[key] = image[start:end].decode("utf-16-le")
+    return version, strings
+
+
+def check_version(program, product, description, version):
+    with open(program, "rb") as file:
+        fixed, strings = version_resource(file.read())
+    if fixed is None:
+        return ["has no version resource"]
+    faults = []
+    numbers = tuple(int(part) for part in version.split("."))
+    if fixed[:len(numbers)] != numbers:
+        faults.append(f"file version {fixed}, expected {version}")
+    expected = {"ProductName": product, "FileDescription": description,
+                "FileVersion": version, "ProductVersion": version}
+    for key, value in expected.items():
+        if strings.get(key) != value:
+            faults.append(f"{key} {strings.get(key)!r}, expected {value!r}")
+    return faults
+
+
+def main(objdump, program, product, description, version):
     headers = subprocess.run([objdump, "-f", "-p", program], check=True,
                              capture_output=True, text=True).stdout
     faults = []
@@ -50,6 +90,7 @@ def main(objdump, program):
         missing = names - table.get(dll, set())
         if missing:
             faults.append(f"takes none of {sorted(missing)} from {dll}")
+    faults += check_version(program, product, description, version)
     for fault in faults:
         print(f"{program}: {fault}", file=sys.stderr)
     return 1 if faults else 0
