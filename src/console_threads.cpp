@@ -5,8 +5,9 @@
 // before a 5; 4, 1, 2 or 3 when the first, second, third or fourth worker
 // cannot be started.
 
-// stdio.h comes before every C++ header: once libstdc++'s configuration is
-// read, mingw's stdio.h swaps the C runtime's printf for its own replacement.
+// stdio.h comes before every C++ header. The Windows build asks mingw for the
+// C runtime's own printf; libstdc++'s configuration overrides that request,
+// so stdio.h must be read first.
 #include <stdio.h>
 
 #include <wchar.h>
