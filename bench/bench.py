@@ -64,8 +64,7 @@ def peak_resident_kib(pid):
 def measure(program):
     """One run: the figures of one start, wait and stop."""
     started = time.perf_counter()
-    run = Run(program)
-    try:
+    with Run(program) as run:
         run.read_prompt()
         to_prompt = time.perf_counter() - started
         pid = run.process.pid
@@ -91,8 +90,6 @@ def measure(program):
         stop_latency = time.perf_counter() - stopping
         watchdog.cancel()
         check(status == 1, f"{program}: status {status}")
-    finally:
-        run.kill()
     return {
         "prompt": to_prompt * 1e3,
         "stop": stop_latency * 1e3,

@@ -48,8 +48,7 @@ def generate(rng, wine):
 
 def soak_run(options, rng):
     data, held_open, outcome = generate(rng, options.wine)
-    run = Run(options.program, options.wine)
-    try:
+    with Run(options.program, options.wine) as run:
         run.read_prompt()
         run.send(data, close=not held_open)
         if outcome == "ran on, then stopped at 5":
@@ -58,8 +57,6 @@ def soak_run(options, rng):
             run.keeps_running(HELD_SETTLE)
             run.send(b"5")
         run.ends_with(5 if outcome == "ended with the input" else 1)
-    finally:
-        run.kill()
     return outcome, run.process.pid
 
 

@@ -46,13 +46,10 @@ def check_zip(build, name, scratch):
         unpacked = os.path.join(scratch, "unpacked")
         package.extractall(unpacked)
     # Alone in its folder, with no DLL beside it, it still runs.
-    run = Run(os.path.join(unpacked, top, "bin", "console_threads.exe"), wine=True)
-    try:
+    with Run(os.path.join(unpacked, top, "bin", "console_threads.exe"), wine=True) as run:
         run.read_prompt()
         run.send(b"5\n")
         run.ends_with(1)
-    finally:
-        run.kill()
 
 
 def main(mode, build, name):

@@ -153,14 +153,12 @@ def main():
         parser.error(f"no case {options.case!r} here; see --list")
     function = CASES[options.case]
     env = function.env(options) if hasattr(function, "env") else None
-    run = Run(options.program, options.wine, getattr(function, "args", ()), env)
-    try:
-        function(run, options)
-    except Failure as failure:
-        print(f"{options.case}: {failure}", file=sys.stderr)
-        return 1
-    finally:
-        run.kill()
+    with Run(options.program, options.wine, getattr(function, "args", ()), env) as run:
+        try:
+            function(run, options)
+        except Failure as failure:
+            print(f"{options.case}: {failure}", file=sys.stderr)
+            return 1
     return 0
 
 

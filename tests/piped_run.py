@@ -33,6 +33,13 @@ class Run:
         self.prompt = PROMPT.replace(b"\n", b"\r\n") if wine else PROMPT
         self.writer = None
 
+    # As a context, a run never outlives its block, whatever the block raises.
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self.kill()
+
     def read_prompt(self):
         """Reads until the whole prompt has arrived, and checks its bytes."""
         received = b""
