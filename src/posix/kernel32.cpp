@@ -103,7 +103,7 @@ DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wai
       std::find(handles, handles + count, nullptr) != handles + count) {
     return WAIT_FAILED;
   }
-  const timespec deadline = After(milliseconds == INFINITE ? 0 : milliseconds);
+  const timespec deadline = milliseconds == INFINITE ? timespec{} : After(milliseconds);
   DWORD result = WAIT_TIMEOUT;
   pthread_mutex_lock(&endLock);
   for (;;) {
