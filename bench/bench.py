@@ -19,7 +19,7 @@ import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests"))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
 from piped_run import Run, check  # noqa: E402
 
 PROGRAM = os.path.join(ROOT, "build", "default", "console_threads")
@@ -36,7 +36,7 @@ def build():
     os.makedirs(os.path.dirname(YARDSTICK), exist_ok=True)
     quiet("cc", "-O2", "-std=c11", "-pthread", "-o", YARDSTICK,
           os.path.join(ROOT, "bench", "yardstick.c"))
-    if shutil.which("i686-w64-mingw32-g++-posix"):
+    if shutil.which("i686-w64-mingw32-g++-posix") or shutil.which("i686-w64-mingw32-g++"):
         quiet("cmake", "--preset", "windows-x86")
         quiet("cmake", "--build", "--preset", "windows-x86", "--target", "console_threads")
 

@@ -1,12 +1,14 @@
-# Cross build for 32-bit x86 Windows with Debian's mingw-w64 toolchain.
-# The posix thread model: GoogleTest needs its std::mutex. The program itself
-# uses none of it, and links statically whatever it does use.
+# Cross build for 32-bit x86 Windows with the mingw-w64 toolchain.
+# Debian names its compilers by thread model; the posix one is needed, as
+# GoogleTest uses std::mutex. Other systems ship one compiler under the plain
+# name. The program itself uses no thread model's runtime, and links
+# statically whatever it does use.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
+find_program(CMAKE_C_COMPILER NAMES i686-w64-mingw32-gcc-posix i686-w64-mingw32-gcc REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES i686-w64-mingw32-g++-posix i686-w64-mingw32-g++ REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES i686-w64-mingw32-windres REQUIRED)
 
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

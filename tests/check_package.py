@@ -14,7 +14,9 @@ import sys
 import tempfile
 import zipfile
 
-from piped_run import Failure, Run, check
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+from piped_run import Failure, Run, check  # noqa: E402
 
 DOC = "share/doc/console_threads/README.md"
 

@@ -12,7 +12,9 @@ import argparse
 import os
 import sys
 
-from piped_run import Failure, Run, check
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+from piped_run import Failure, Run, check  # noqa: E402
 
 CASES = {}
 

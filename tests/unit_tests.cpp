@@ -1,12 +1,17 @@
-// The work record, the worker routines and the thread services they run on.
-// These run on both builds: on Windows against KERNEL32 itself, elsewhere
-// against our stand-in, so the stand-in is held to what Windows does.
+// The work record, the worker routines and the thread services they run on,
+// used as the program uses them. These run on both builds: on Windows against
+// KERNEL32 itself, elsewhere against our stand-in, so the stand-in is held to
+// what Windows does.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "console_threads.h"
 
@@ -42,7 +47,26 @@ TEST(Workers, EndAtOnceOnAnyNonZeroStopAndLeaveTheRecordAlone) {
   }
 }
 
-TEST(Workers, SpinWhileStopIsZeroAndAllEndOnceItIsSet) {
+TEST(Workers, SpinWhileStopIsZero) {
+  ThreadParams params;
+  ComposePaths(&params);
+  params.stop = 0;
+  std::atomic<int> ended{0};
+  std::vector<std::thread> threads;
+  for (const LPTHREAD_START_ROUTINE worker : workers) {
+    threads.emplace_back([&, worker] { ended += worker(&params) == 0 ? 1 : 100; });
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(ended, 0);
+  params.stop = 1;
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  EXPECT_EQ(ended, 4);  // each ended, with 0
+}
+
+// As the program runs them: started, stopped, waited for, their handles closed.
+TEST(ThreadServices, RunStopWaitAndClose) {
   ThreadParams params;
   ComposePaths(&params);
   params.stop = 0;
@@ -51,8 +75,6 @@ TEST(Workers, SpinWhileStopIsZeroAndAllEndOnceItIsSet) {
     threads[i] = CreateThread(nullptr, 0, workers[i], &params, 0, nullptr);
     ASSERT_NE(threads[i], nullptr);
   }
-  EXPECT_EQ(WaitForMultipleObjects(4, threads, FALSE, 200), WAIT_TIMEOUT);
-
   params.stop = 1;
   EXPECT_EQ(WaitForMultipleObjects(4, threads, TRUE, INFINITE), WAIT_OBJECT_0);
   for (HANDLE thread : threads) {
@@ -60,26 +82,25 @@ TEST(Workers, SpinWhileStopIsZeroAndAllEndOnceItIsSet) {
   }
 }
 
-TEST(ThreadServices, WaitForAnyAndHandlesClosedBeforeTheirThreadEnds) {
-  // Static: the thread whose handle is closed early may outlive this frame.
-  static ThreadParams records[3];
-  HANDLE threads[3] = {};
-  for (int i = 0; i < 3; ++i) {
-    records[i].stop = 0;
-    threads[i] = CreateThread(nullptr, 0, CreateFileTest, &records[i], 0, nullptr);
-    ASSERT_NE(threads[i], nullptr);
+std::atomic<bool> spinnerEnded{false};
+DWORD WINAPI SpinThenTellItEnded(LPVOID params) {
+  const DWORD code = CreateFileTest(params);
+  spinnerEnded = true;
+  return code;
+}
+
+TEST(ThreadServices, AHandleClosedWhileItsThreadRunsLetsTheThreadRunOn) {
+  static ThreadParams record;  // the thread may outlive this frame
+  record.stop = 0;
+  HANDLE thread = CreateThread(nullptr, 0, SpinThenTellItEnded, &record, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_TRUE(CloseHandle(thread));  // at once, not when the thread ends
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(spinnerEnded);
+  record.stop = 1;
+  while (!spinnerEnded) {
+    std::this_thread::yield();  // the test's own time-out bounds this
   }
-
-  records[2].stop = 1;
-  EXPECT_EQ(WaitForMultipleObjects(3, threads, FALSE, INFINITE), WAIT_OBJECT_0 + 2);
-  EXPECT_EQ(WaitForMultipleObjects(3, threads, TRUE, 50), WAIT_TIMEOUT);
-
-  EXPECT_TRUE(CloseHandle(threads[0]));  // its thread still runs, and goes on
-  records[0].stop = 1;
-  records[1].stop = 1;
-  EXPECT_EQ(WaitForMultipleObjects(2, threads + 1, TRUE, INFINITE), WAIT_OBJECT_0);
-  EXPECT_TRUE(CloseHandle(threads[1]));
-  EXPECT_TRUE(CloseHandle(threads[2]));
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Soak: many runs of the program back to back, each fed a random input.
 
-    bench/soak.py [--runs N] [--seed S] [--only I] [--program PATH] [--wine]
+    tests/soak.py [--runs N] [--seed S] [--only I] [--program PATH] [--wine]
 
 Inputs are byte strings of any value and of lengths up to a megabyte, with or
 without a 5, some ending in end of input and some held open. Each run must end
@@ -15,7 +15,7 @@ import random
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests"))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
 from piped_run import STEP_BOUND, Failure, Run, check  # noqa: E402
 
 FIVE = ord("5")
