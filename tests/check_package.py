@@ -1,13 +1,20 @@
 #!/usr/bin/env python3
-"""Checks what a build installs, and the Windows ZIP package.
+"""Checks what a build installs, and the Windows release ZIP.
 
     check_package.py install BUILD_DIR PROGRAM_NAME
-        cmake --install into a new prefix: the program under bin/, the
-        README under share/doc/console_threads/, nothing else.
+        cmake --install into a new prefix: on POSIX the program under bin/
+        and the README under share/doc/console_threads/; on Windows
+        (PROGRAM_NAME ending in .exe) both at the top. Nothing else.
     check_package.py zip BUILD_DIR ZIP_NAME
-        cpack: a ZIP of that name holding the .exe and the README only, whose
-        .exe, unpacked into a folder of its own, runs under Wine.
+        cpack: a ZIP of that name holding one folder named after it, with the
+        .exe and the README at its top; a SHA-256 file beside it that checks;
+        an .exe of at most 20 KiB with no debug information and no path of
+        the build machine; and the same bytes again from a second build of
+        the same source in another folder.
+    check_package.py run BUILD_DIR ZIP_NAME
+        the .exe from the ZIP, alone in a folder of its own, runs under Wine.
 """
+import hashlib
 import os
 import subprocess
 import sys
@@ -18,7 +25,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 from piped_run import Failure, Run, check  # noqa: E402
 
-DOC = "share/doc/console_threads/README.md"
+EXE = "console_threads.exe"
+MAX_EXE_BYTES = 20 * 1024
 
 
 def files_below(folder):
@@ -26,38 +34,77 @@ def files_below(folder):
                   for top, _, names in os.walk(folder) for name in names)
 
 
+def quiet(*command, cwd=None):
+    subprocess.run(command, cwd=cwd, check=True, stdout=subprocess.DEVNULL)
+
+
 def check_install(build, program, scratch):
     prefix = os.path.join(scratch, "prefix")
-    subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True,
-                   stdout=subprocess.DEVNULL)
+    quiet("cmake", "--install", build, "--prefix", prefix)
+    expected = ([program, "README.md"] if program.endswith(".exe")
+                else [f"bin/{program}", "share/doc/console_threads/README.md"])
     installed = files_below(prefix)
-    check(installed == sorted([f"bin/{program}", DOC]), f"installed {installed}")
-    check(os.access(os.path.join(prefix, "bin", program), os.X_OK), "the program is not executable")
+    check(installed == sorted(expected), f"installed {installed}")
+    check(os.access(os.path.join(prefix, expected[0]), os.X_OK), "the program is not executable")
+
+
+def package(build, into):
+    quiet("cpack", "--config", os.path.join(build, "CPackConfig.cmake"), "-B", into)
+    return into
+
+
+def unpacked_folder(zip_path, scratch):
+    """Unpacks the ZIP; checks that it holds one folder with the two files."""
+    top = os.path.basename(zip_path)[:-len(".zip")]
+    with zipfile.ZipFile(zip_path) as archive:
+        entries = sorted(entry for entry in archive.namelist() if not entry.endswith("/"))
+        check(entries == sorted([f"{top}/{EXE}", f"{top}/README.md"]), f"the ZIP holds {entries}")
+        archive.extractall(os.path.join(scratch, "unpacked"))
+    return os.path.join(scratch, "unpacked", top)
 
 
 def check_zip(build, name, scratch):
-    subprocess.run(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"), "-B", scratch],
-                   check=True, stdout=subprocess.DEVNULL)
-    path = os.path.join(scratch, name)
-    check(os.path.exists(path), f"no {name}; cpack made {os.listdir(scratch)}")
-    top = name[:-len(".zip")]
-    with zipfile.ZipFile(path) as package:
-        entries = sorted(entry for entry in package.namelist() if not entry.endswith("/"))
-        check(entries == sorted([f"{top}/bin/console_threads.exe", f"{top}/{DOC}"]),
-              f"the ZIP holds {entries}")
-        unpacked = os.path.join(scratch, "unpacked")
-        package.extractall(unpacked)
+    made = package(build, os.path.join(scratch, "first"))
+    zip_path = os.path.join(made, name)
+    check(os.path.exists(zip_path), f"no {name}; cpack made {os.listdir(made)}")
+    with open(zip_path, "rb") as file:
+        zip_bytes = file.read()
+    with open(zip_path + ".sha256") as file:
+        sums = file.read()
+    check(sums == f"{hashlib.sha256(zip_bytes).hexdigest()}  {name}\n",
+          f"{name}.sha256 holds {sums!r}")
+    quiet("sha256sum", "--check", "--quiet", name + ".sha256", cwd=made)
+
+    with open(os.path.join(unpacked_folder(zip_path, scratch), EXE), "rb") as file:
+        exe = file.read()
+    check(len(exe) <= MAX_EXE_BYTES, f"the .exe has {len(exe)} bytes, more than {MAX_EXE_BYTES}")
+    check(b".debug" not in exe, "the .exe carries debug sections")
+    for path in {ROOT, os.path.realpath(build)}:
+        check(path.encode() not in exe, f"the .exe names {path}")
+
+    # Built again in another folder, later: the very same bytes.
+    other = os.path.join(scratch, "rebuild")
+    quiet("cmake", "--preset", "windows-x86", "-B", other, "-DBUILD_TESTING=OFF", cwd=ROOT)
+    quiet("cmake", "--build", other, "--target", "console_threads")
+    with open(os.path.join(package(other, os.path.join(scratch, "second")), name), "rb") as file:
+        check(file.read() == zip_bytes, "a second build of the same source made another ZIP")
+
+
+def check_run(build, name, scratch):
+    made = package(build, os.path.join(scratch, "first"))
     # Alone in its folder, with no DLL beside it, it still runs.
-    with Run(os.path.join(unpacked, top, "bin", "console_threads.exe"), wine=True) as run:
+    with Run(os.path.join(unpacked_folder(os.path.join(made, name), scratch), EXE),
+             wine=True) as run:
         run.read_prompt()
         run.send(b"5\n")
         run.ends_with(1)
 
 
 def main(mode, build, name):
+    checks = {"install": check_install, "zip": check_zip, "run": check_run}
     with tempfile.TemporaryDirectory() as scratch:
         try:
-            (check_install if mode == "install" else check_zip)(build, name, scratch)
+            checks[mode](build, name, scratch)
         except Failure as failure:
             print(f"{mode}: {failure}", file=sys.stderr)
             return 1
