@@ -4,7 +4,8 @@
 #     missing_packages ARGS...   print the packages still missing, one a line
 # and then call
 #     ensure_packages ARGS...    true once none is missing; else false, with
-#                                one line on standard error that says why
+#                                one line on standard error that says why,
+#                                kept in $packages_problem too
 # apt never removes a package to make room (--no-remove), and a failed index
 # update is tried again before the install goes ahead.
 
@@ -18,6 +19,7 @@ installed() {  # package: is this Debian package installed?
 
 apt_log=build/apt.log
 apt_updated=
+packages_problem=
 
 apt_update() {
   local attempt
@@ -70,12 +72,14 @@ ensure_packages() {  # args for missing_packages...
   missing=$(missing_packages "$@" | xargs)
   [ -n "$missing" ] || return 0
   if [ "$(id -u)" != 0 ] || ! have apt-get; then
-    echo "missing: $missing; install these packages, or run this as root on a Debian or Ubuntu system to have them installed" >&2
+    packages_problem="missing: $missing; install these packages, or run this as root on a Debian or Ubuntu system to have them installed"
+    echo "$packages_problem" >&2
     return 1
   fi
   # shellcheck disable=SC2086 # one word per package
   if ! install_packages $missing || [ -n "$(missing_packages "$@")" ]; then
-    echo "apt could not install $missing: $(apt_reason)" >&2
+    packages_problem="apt could not install $missing: $(apt_reason)"
+    echo "$packages_problem" >&2
     return 1
   fi
 }
