@@ -18,18 +18,19 @@ installed() {  # package: is this Debian package installed?
 }
 
 apt_log=build/apt.log
+apt_update_tries=3
 apt_updated=
 packages_problem=
 
 apt_update() {
   local attempt
-  for attempt in 1 2 3; do
+  for ((attempt = 1; attempt <= apt_update_tries; attempt++)); do
     # apt-get update fails where an index could not be fetched, such as a
     # mirror caught mid-sync; a later try often finds it whole again.
     if apt-get update -q >"$apt_log.update" 2>&1; then
       break
     fi
-    [ "$attempt" = 3 ] || sleep $((attempt * 10))
+    [ "$attempt" = "$apt_update_tries" ] || sleep $((attempt * 10))
   done
   apt_updated=1
 }
@@ -45,7 +46,7 @@ apt_reason() {  # apt's own words for why the install failed, in one line
   failed_index=$(grep -m1 -E '^[WE]: Failed to fetch' "$apt_log.update" 2>/dev/null || true)
   broken=$(printf '%s' "${broken:-see $apt_log}" | sed -E 's/^ +//')
   if [ -n "$failed_index" ]; then
-    broken="$broken (and apt-get update, tried 3 times: $(printf '%s' "$failed_index" |
+    broken="$broken (and apt-get update, tried $apt_update_tries times: $(printf '%s' "$failed_index" |
       sed -E 's/^[WE]: //; s/ *\[IP: [^]]*\]//'))"
   fi
   printf '%s\n' "$broken"
