@@ -10,6 +10,8 @@
 // so stdio.h must be read first.
 #include <stdio.h>
 
+#include <fcntl.h>
+#include <io.h>
 #include <wchar.h>
 
 #include "console_threads.h"
@@ -82,6 +84,11 @@ int main(int /*argc*/, char* /*argv*/[]) {
       ExitProcess(startFailureStatus[i]);
     }
   }
+
+  // Binary mode: every byte reaches getchar as soon as it arrives. In text
+  // mode the C runtime holds back a CR that ends what has arrived until it
+  // can tell whether a LF follows, and a 5 read with it waits behind it.
+  _setmode(_fileno(stdin), _O_BINARY);
 
   // Everything before the stop key is discarded. An input that ends, or
   // fails, before it stops the workers the same way, so no run can be left

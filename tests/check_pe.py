@@ -14,7 +14,7 @@ import sys
 
 EXPECTED = {
     "KERNEL32.dll": {"CreateThread", "WaitForMultipleObjects", "CloseHandle", "ExitProcess"},
-    "msvcrt.dll": {"printf", "getchar", "wcscpy", "wcscat"},
+    "msvcrt.dll": {"printf", "getchar", "wcscpy", "wcscat", "_setmode", "_fileno"},
 }
 
 

@@ -44,18 +44,36 @@ def other_line_discarded_then_five(run, options):
     run.ends_with(1)
 
 
-@case()
-def five_mid_line_stops_at_once(run, options):
-    run.read_prompt()
-    run.send(b"ab5cd\n")  # input stays open: the 5 alone must stop it
-    run.ends_with(1)
+def stops_at_once(name, data):
+    def held_open(run, options):
+        run.read_prompt()
+        run.send(data)  # input stays open: what has arrived must stop it
+        run.ends_with(1)
+    held_open.__name__ = name
+    case()(held_open)
+
+
+for name, data in [("five_mid_line_stops_at_once", b"ab5cd\n"), ("five_without_line_end", b"5"),
+                   ("five_then_lone_carriage_return", b"5\r")]:  # Enter as a lone CR
+    stops_at_once(name, data)
 
 
 @case()
-def five_without_line_end(run, options):
+def lone_carriage_return_then_five_later(run, options):
     run.read_prompt()
+    run.send(b"abc\r")
+    run.keeps_running()
     run.send(b"5")
     run.ends_with(1)
+
+
+@case()
+def output_reader_gone(run, options):
+    run.send(b"5\n")  # the prompt's write fails; the run goes on all the same
+    run.ends_with(1)
+
+
+output_reader_gone.output_gone = True
 
 
 @case()
@@ -67,11 +85,9 @@ def typed_before_the_prompt(run, options):
 
 @case()
 def bytes_of_every_value_are_discarded(run, options):
-    # Byte 0xFF must not be taken for the end of input. Under Windows' text
-    # mode a Ctrl+Z byte does end input, so it is left out there.
-    skipped = {ord("5")} | ({0x1A} if options.wine else set())
+    # Neither 0xFF nor Ctrl+Z (0x1A) may be taken for the end of input.
     run.read_prompt()
-    run.send(bytes(b for b in range(256) if b not in skipped) * 4)
+    run.send(bytes(b for b in range(256) if b != ord("5")) * 4)
     run.keeps_running()
     run.send(b"5\n")
     run.ends_with(1)
@@ -155,7 +171,8 @@ def main():
         parser.error(f"no case {options.case!r} here; see --list")
     function = CASES[options.case]
     env = function.env(options) if hasattr(function, "env") else None
-    with Run(options.program, options.wine, getattr(function, "args", ()), env) as run:
+    with Run(options.program, options.wine, getattr(function, "args", ()), env,
+             getattr(function, "output_gone", False)) as run:
         try:
             function(run, options)
         except Failure as failure:

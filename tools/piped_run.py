@@ -23,12 +23,19 @@ def check(condition, message):
 class Run:
     """One run of the program, its standard streams on pipes."""
 
-    def __init__(self, program, wine=False, args=(), env=None):
-        """wine: program is a Windows program, to run under Wine."""
+    def __init__(self, program, wine=False, args=(), env=None, output_gone=False):
+        """wine: program is a Windows program, to run under Wine. output_gone:
+        standard output is a pipe whose reader has gone before the start."""
         command = ["wine", program] if wine else [program]
+        output = subprocess.PIPE
+        if output_gone:
+            reader, output = os.pipe()
+            os.close(reader)
         self.process = subprocess.Popen(
-            [*command, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            [*command, *args], stdin=subprocess.PIPE, stdout=output,
             stderr=subprocess.PIPE, env={**os.environ, **(env or {})})
+        if output_gone:
+            os.close(output)
         # msvcrt's text mode writes each line feed as CR LF
         self.prompt = PROMPT.replace(b"\n", b"\r\n") if wine else PROMPT
         self.writer = None
@@ -88,7 +95,7 @@ class Run:
             raise Failure(f"still running after {STEP_BOUND} s; expected status {status}")
         check(self.process.returncode == status,
               f"status {self.process.returncode}, expected {status}")
-        more = self.process.stdout.read()
+        more = self.process.stdout.read() if self.process.stdout else b""
         check(more == b"", f"wrote more than the prompt: {more!r}")
         errors = self.process.stderr.read()
         check(errors == b"", f"wrote to standard error: {errors!r}")

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -13,6 +14,13 @@
 #include <algorithm>
 #include <atomic>
 #include <new>
+
+// A Windows process is never killed for writing to a pipe whose reader has
+// gone: the write fails and the program goes on to its ordinary end. A POSIX
+// process gets SIGPIPE, which ends it by default; ignored, the write fails
+// with EPIPE instead. Set as the program is loaded, before main, as the
+// platform's own start-up would: the program links this file always.
+[[maybe_unused]] static const bool brokenPipeFailsTheWrite = signal(SIGPIPE, SIG_IGN) != SIG_ERR;
 
 // One started thread. It has two owners, its handle and the running thread,
 // and whichever lets go last frees it: a handle may be closed while its

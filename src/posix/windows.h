@@ -9,6 +9,8 @@
 //   CloseHandle             releases a handle, whether or not its thread still runs;
 //   ExitProcess             ends the process, every thread in it, at once.
 // Each handle is used by one thread at a time, as the program's main thread does.
+// As in a Windows process, a write to a pipe whose reader has gone fails
+// rather than ending the process.
 // Wide strings are the platform's wchar_t, so the C library's wcscpy and
 // wcscat work on them unchanged.
 #pragma once
