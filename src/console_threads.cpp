@@ -86,8 +86,9 @@ int main(int /*argc*/, char* /*argv*/[]) {
   }
 
   // Binary mode: every byte reaches getchar as soon as it arrives. In text
-  // mode the C runtime holds back a CR that ends what has arrived until it
-  // can tell whether a LF follows, and a 5 read with it waits behind it.
+  // mode the C runtime, finding a CR at the end of what has arrived, waits
+  // for the next byte to see whether a LF follows, and holds back all it read
+  // with it, a 5 included, while the input stays open.
   _setmode(_fileno(stdin), _O_BINARY);
 
   // Everything before the stop key is discarded. An input that ends, or
