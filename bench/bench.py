@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Benchmark: build/default/console_threads against a yardstick, the same
+"""Benchmark: build/program/console_threads against a yardstick, the same
 behaviour written as plainly as C allows (bench/yardstick.c). Both are run
 the same way in turn, A B A B ..., through pipes, and one table is printed.
 
     bench/bench.py [--runs N]
 
-Builds what it needs first: the default preset, the yardstick, and, where the
+Builds what it needs first: the program preset, the yardstick, and, where the
 cross toolchain is present, the Windows release program whose size it reports.
 """
 import argparse
@@ -21,23 +21,23 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 from piped_run import Run, check  # noqa: E402
 
-PROGRAM = os.path.join(ROOT, "build", "default", "console_threads")
+PROGRAM = os.path.join(ROOT, "build", "program", "console_threads")
 YARDSTICK = os.path.join(ROOT, "build", "bench", "yardstick")
-WINDOWS_PROGRAM = os.path.join(ROOT, "build", "windows-x86", "console_threads.exe")
+WINDOWS_PROGRAM = os.path.join(ROOT, "build", "windows-x86-release", "console_threads.exe")
 CPU_WINDOW = 0.5  # seconds of waiting over which CPU use is measured
 
 
 def build():
     def quiet(*command):
         subprocess.run(command, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
-    quiet("cmake", "--preset", "default")
-    quiet("cmake", "--build", "--preset", "default", "--target", "console_threads")
+    quiet("cmake", "--preset", "program")
+    quiet("cmake", "--build", "--preset", "program")
     os.makedirs(os.path.dirname(YARDSTICK), exist_ok=True)
     quiet("cc", "-O2", "-std=c11", "-pthread", "-o", YARDSTICK,
           os.path.join(ROOT, "bench", "yardstick.c"))
     if shutil.which("i686-w64-mingw32-g++-posix") or shutil.which("i686-w64-mingw32-g++"):
-        quiet("cmake", "--preset", "windows-x86")
-        quiet("cmake", "--build", "--preset", "windows-x86", "--target", "console_threads")
+        quiet("cmake", "--preset", "windows-x86-release")
+        quiet("cmake", "--build", "--preset", "windows-x86-release")
 
 
 def cpu_seconds(pid):
