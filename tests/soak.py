@@ -7,12 +7,17 @@ Inputs are byte strings of any value and of lengths up to a megabyte, with or
 without a 5, some ending in end of input and some held open. Each run must end
 as the program promises: status 1 at the first 5; status 5 at the end of an
 input without one; still running while such an input is held open, and status
-1 once a 5 follows. Run I of seed S is replayed with --seed S --only I.
+1 once a 5 follows; and once it has ended, nothing that it started still runs
+(under Wine, the soak keeps one wineserver up itself, outside every run, so
+that no run starts one). Run I of seed S is replayed with --seed S --only I.
 """
 import argparse
 import os
 import random
+import signal
+import subprocess
 import sys
+import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
@@ -20,6 +25,7 @@ from piped_run import STEP_BOUND, Failure, Run, check  # noqa: E402
 
 NO_FIVE = bytes.maketrans(b"5", b"6")
 HELD_SETTLE = 0.1  # seconds a held-open run is watched after its input is in
+LEFTOVER_GRACE = 2.0  # seconds a run's other processes may take to end after it
 
 
 def generate(rng):
@@ -47,26 +53,35 @@ def soak_run(options, rng):
         run.read_prompt()
         run.send(data, close=not held_open)
         if outcome == "ran on, then stopped at 5":
-            run.writer.join(STEP_BOUND)
-            check(not run.writer.is_alive(), "stopped reading its input")
+            check(run.all_written(STEP_BOUND), "stopped reading its input")
             run.keeps_running(HELD_SETTLE)
             run.send(b"5")
         run.ends_with(5 if outcome == "ended with the input" else 1)
-    return outcome, run.process.pid
+    left = left_behind(run.process.pid)
+    if left:
+        os.killpg(run.process.pid, signal.SIGKILL)
+    check(not left, f"processes {left} of the run still run after it ended")
+    return outcome
 
 
-def still_running(pids, program):
-    """Those of the runs' processes that still run the program."""
-    name = os.path.basename(program).encode()
-    found = []
-    for pid in pids:
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
-                if name in cmdline.read():
-                    found.append(pid)
-        except OSError:
-            pass  # gone, as it should be
-    return found
+def left_behind(session):
+    """The processes of a run's session (each run has its own) that still run,
+    once they have had a moment to end."""
+    deadline = time.monotonic() + LEFTOVER_GRACE
+    while True:
+        found = []
+        for entry in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{entry}/stat") as stat:
+                    # after the name: state, parent, group, session
+                    fields = stat.read().rsplit(")", 1)[1].split()
+            except OSError:
+                continue  # gone meanwhile
+            if int(fields[3]) == session and fields[0] != "Z":
+                found.append(int(entry))
+        if not found or time.monotonic() > deadline:
+            return found
+        time.sleep(0.05)
 
 
 def main():
@@ -80,17 +95,17 @@ def main():
 
     print(f"soak of {options.program}, seed {options.seed}", flush=True)
     indices = [options.only] if options.only is not None else range(options.runs)
-    counts, failures, pids = {}, [], []
+    if options.wine:
+        subprocess.run(["wineserver", "-p60"], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)  # or one is up
+    counts, failures = {}, []
     for index in indices:
         rng = random.Random(f"{options.seed}:{index}")
         try:
-            outcome, pid = soak_run(options, rng)
+            outcome = soak_run(options, rng)
             counts[outcome] = counts.get(outcome, 0) + 1
-            pids.append(pid)
         except Failure as failure:
             failures.append(f"run {index} (--seed {options.seed} --only {index}): {failure}")
-    for pid in still_running(pids, options.program):
-        failures.append(f"process {pid} is still running the program")
 
     print(f"{len(indices)} runs: " + ", ".join(f"{n} {outcome}" for outcome, n in sorted(counts.items()))
           + f", {len(failures)} failed")

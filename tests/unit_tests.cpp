@@ -4,10 +4,10 @@
 // what Windows does.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <thread>
@@ -18,10 +18,28 @@ namespace {
 
 const LPTHREAD_START_ROUTINE workers[] = {CreateFileTest, EnumFolderContent, RenameFile, DelFile};
 
+// The record field by field, each path buffer whole: the flag is an atomic,
+// which is neither filled nor copied as plain bytes.
+struct Contents {
+  std::wstring searchPattern, testFilePath, deleteFilePath;
+  std::int32_t stop;
+  bool operator==(const Contents&) const = default;
+};
+// What a record holds before it is composed: anything but zeros.
+void Scribble(ThreadParams* params) {
+  for (WCHAR* path : {params->searchPattern, params->testFilePath, params->deleteFilePath}) {
+    std::fill_n(path, MAX_PATH, L'Z');
+  }
+}
+Contents ContentsOf(const ThreadParams& params) {
+  return {std::wstring(params.searchPattern, MAX_PATH), std::wstring(params.testFilePath, MAX_PATH),
+          std::wstring(params.deleteFilePath, MAX_PATH), params.stop.load()};
+}
+
 TEST(ComposePaths, JoinsTheWorkingFolderWithEachName) {
   ThreadParams params;
-  // Whatever the buffers held before must not leak into the paths.
-  std::memset(static_cast<void*>(&params), 0x5A, sizeof params);
+  // None of what the buffers held before may leak into the paths.
+  Scribble(&params);
   for (int run = 0; run < 2; ++run) {  // the same paths every time
     ComposePaths(&params);
     EXPECT_EQ(std::wstring(params.searchPattern), L"C:\\New\\*.xxx");
@@ -35,13 +53,13 @@ TEST(Workers, EndAtOnceOnAnyNonZeroStopAndLeaveTheRecordAlone) {
                                   std::numeric_limits<std::int32_t>::max()}) {
     for (const LPTHREAD_START_ROUTINE worker : workers) {
       ThreadParams params;
+      Scribble(&params);
       ComposePaths(&params);
       params.stop = stop;
-      ThreadParams before;
-      std::memcpy(static_cast<void*>(&before), &params, sizeof params);
+      const Contents before = ContentsOf(params);
 
       EXPECT_EQ(worker(&params), 0u) << "stop = " << stop;
-      EXPECT_EQ(std::memcmp(&before, &params, sizeof params), 0) << "stop = " << stop;
+      EXPECT_TRUE(ContentsOf(params) == before) << "stop = " << stop;
     }
   }
 }
@@ -75,6 +93,7 @@ DWORD WINAPI SpinThenTellItEnded(LPVOID params) {
 TEST(ThreadServices, AHandleClosedWhileItsThreadSpinsLetsItSpinOn) {
   static ThreadParams record;  // the thread may outlive this frame
   record.stop = 0;
+  spinnerEnded = false;  // as a repeated test finds it
   HANDLE thread = CreateThread(nullptr, 0, SpinThenTellItEnded, &record, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   EXPECT_TRUE(CloseHandle(thread));  // at once, not when the thread ends

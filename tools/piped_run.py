@@ -1,6 +1,7 @@
 """Runs console_threads with its standard streams on pipes, as the test cases,
 the soak and the benchmark drive it."""
 import os
+import queue
 import select
 import subprocess
 import threading
@@ -31,14 +32,20 @@ class Run:
         if output_gone:
             reader, output = os.pipe()
             os.close(reader)
+        # A session of its own: whatever the run starts can be found by it.
         self.process = subprocess.Popen(
             [*command, *args], stdin=subprocess.PIPE, stdout=output,
-            stderr=subprocess.PIPE, env={**os.environ, **(env or {})})
+            stderr=subprocess.PIPE, env={**os.environ, **(env or {})}, start_new_session=True)
         if output_gone:
             os.close(output)
         # msvcrt's text mode writes each line feed as CR LF
         self.prompt = PROMPT.replace(b"\n", b"\r\n") if wine else PROMPT
-        self.writer = None
+        # One writer per run, beside it, so that a program that stops reading
+        # cannot block us; it writes what it is sent in the order sent.
+        self.outbox = queue.Queue()
+        self.unwritten = 0
+        self.written = threading.Condition()
+        threading.Thread(target=self._write, daemon=True).start()
 
     # As a context, a run never outlives its block, whatever the block raises.
     def __enter__(self):
@@ -61,19 +68,32 @@ class Run:
                 received += chunk
         check(received == self.prompt, f"prompt {received!r}, expected {self.prompt!r}")
 
-    def send(self, data, close=False):
-        """Writes beside the run, so a program that stops reading cannot block us."""
-        def write():
+    def _write(self):
+        broken = False
+        while (item := self.outbox.get()) is not None:
+            data, close = item
             try:
-                self.process.stdin.write(data)
-                self.process.stdin.flush()
-                if close:
-                    self.process.stdin.close()
+                if not broken:
+                    self.process.stdin.write(data)
+                    self.process.stdin.flush()
+                    if close:
+                        self.process.stdin.close()
             except (BrokenPipeError, ValueError):
-                pass  # the program ended before it read everything: allowed
-        self.writer = threading.Thread(target=write, daemon=True)
-        self.writer.start()
-        self.writer.join(0.05)
+                broken = True  # the program ended before it read everything: allowed
+            with self.written:
+                self.unwritten -= 1
+                self.written.notify_all()
+
+    def send(self, data, close=False):
+        with self.written:
+            self.unwritten += 1
+        self.outbox.put((data, close))
+        self.all_written(0.05)
+
+    def all_written(self, timeout):
+        """Waits until everything sent so far is written; false if it is not by then."""
+        with self.written:
+            return self.written.wait_for(lambda: self.unwritten == 0, timeout)
 
     def close_input(self):
         self.send(b"", close=True)
@@ -104,3 +124,4 @@ class Run:
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait()
+        self.outbox.put(None)  # the writer ends once all before it is done
