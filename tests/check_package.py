@@ -3,19 +3,24 @@
 
     check_package.py install BUILD_DIR PROGRAM_NAME
         cmake --install into a new prefix: on POSIX the program under bin/
-        and the README under share/doc/console_threads/; on Windows
-        (PROGRAM_NAME ending in .exe) both at the top. Nothing else.
+        and README.md under share/doc/console_threads/; on Windows
+        (PROGRAM_NAME ending in .exe) the program and README.txt at the top.
+        Nothing else.
     check_package.py zip BUILD_DIR ZIP_NAME
         cpack: a ZIP of that name holding one folder named after it, with the
-        .exe and the README at its top; a SHA-256 file beside it that checks;
-        an .exe of at most 20 KiB with no debug information and no path of
-        the build machine; and the same bytes again from a second build of
-        the same source in another folder.
+        .exe and README.txt at its top, the text in CRLF lines, for a Windows
+        user; a SHA-256 file beside it that checks; a buildinfo beside it
+        that names the installed version of each toolchain package and the
+        .exe's and the ZIP's hashes; an .exe of at most 20 KiB with no debug
+        information and no path of the build machine; and the same ZIP and
+        buildinfo again from a second build of the same source in another
+        folder, with the release's own preset.
     check_package.py run BUILD_DIR ZIP_NAME
         the .exe from the ZIP, alone in a folder of its own, runs under Wine.
 """
 import hashlib
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -26,7 +31,13 @@ sys.path.insert(0, os.path.join(ROOT, "tools"))
 from piped_run import Failure, Run, check  # noqa: E402
 
 EXE = "console_threads.exe"
+README = "README.txt"
 MAX_EXE_BYTES = 20 * 1024
+# The packages that make the release's bytes, which its buildinfo must name.
+TOOLCHAIN = [r"g\+\+-mingw-w64-i686(-posix|-win32)?", "binutils-mingw-w64-i686",
+             "mingw-w64-i686-dev", "mingw-w64-common", "cmake"]
+# A Windows user's README speaks of none of these.
+BUILD_TALK = re.compile(rb"\b(apt|apt-get|cmake|cpack|wine|qemu|debian|linux|sha256sum)\b", re.I)
 
 
 def files_below(folder):
@@ -41,7 +52,7 @@ def quiet(*command, cwd=None):
 def check_install(build, program, scratch):
     prefix = os.path.join(scratch, "prefix")
     quiet("cmake", "--install", build, "--prefix", prefix)
-    expected = ([program, "README.md"] if program.endswith(".exe")
+    expected = ([program, README] if program.endswith(".exe")
                 else [f"bin/{program}", "share/doc/console_threads/README.md"])
     installed = files_below(prefix)
     check(installed == sorted(expected), f"installed {installed}")
@@ -58,7 +69,7 @@ def unpacked_folder(zip_path, scratch):
     top = os.path.basename(zip_path)[:-len(".zip")]
     with zipfile.ZipFile(zip_path) as archive:
         entries = sorted(entry for entry in archive.namelist() if not entry.endswith("/"))
-        check(entries == sorted([f"{top}/{EXE}", f"{top}/README.md"]), f"the ZIP holds {entries}")
+        check(entries == sorted([f"{top}/{EXE}", f"{top}/{README}"]), f"the ZIP holds {entries}")
         archive.extractall(os.path.join(scratch, "unpacked"))
     return os.path.join(scratch, "unpacked", top)
 
@@ -75,8 +86,17 @@ def check_zip(build, name, scratch):
           f"{name}.sha256 holds {sums!r}")
     quiet("sha256sum", "--check", "--quiet", name + ".sha256", cwd=made)
 
-    with open(os.path.join(unpacked_folder(zip_path, scratch), EXE), "rb") as file:
+    folder = unpacked_folder(zip_path, scratch)
+    with open(os.path.join(folder, EXE), "rb") as file:
         exe = file.read()
+    with open(os.path.join(folder, README), "rb") as file:
+        readme = file.read()
+    check(readme.count(b"\n") == readme.count(b"\r\n") > 0, f"{README} is not in CRLF lines")
+    for needed in [b"certutil -hashfile", b"Get-FileHash", b"Exit status"]:
+        check(needed in readme, f"{README} does not say {needed.decode()}")
+    talk = BUILD_TALK.search(readme)
+    check(not talk, f"{README} talks of building: {talk and talk.group().decode()}")
+    buildinfo = check_buildinfo(zip_path, exe, zip_bytes)
     check(len(exe) <= MAX_EXE_BYTES, f"the .exe has {len(exe)} bytes, more than {MAX_EXE_BYTES}")
     check(b".debug" not in exe, "the .exe carries debug sections")
     for path in {ROOT, os.path.realpath(build)}:
@@ -86,8 +106,36 @@ def check_zip(build, name, scratch):
     other = os.path.join(scratch, "rebuild")
     quiet("cmake", "--preset", "windows-x86-release", "-B", other, cwd=ROOT)
     quiet("cmake", "--build", other, "--target", "console_threads")
-    with open(os.path.join(package(other, os.path.join(scratch, "second")), name), "rb") as file:
+    second = package(other, os.path.join(scratch, "second"))
+    with open(os.path.join(second, name), "rb") as file:
         check(file.read() == zip_bytes, "a second build of the same source made another ZIP")
+    with open(buildinfo_path(os.path.join(second, name))) as file:
+        check(file.read() == buildinfo, "a second build of the same source made another buildinfo")
+
+
+def buildinfo_path(zip_path):
+    return zip_path[:-len(".zip")] + ".buildinfo"
+
+
+def check_buildinfo(zip_path, exe, zip_bytes):
+    """Checks the buildinfo beside the ZIP against this system and the files; returns it."""
+    path = buildinfo_path(zip_path)
+    check(os.path.exists(path), f"no {os.path.basename(path)} beside the ZIP")
+    with open(path) as file:
+        text = file.read()
+    packages = dict(re.findall(r"^ ([a-z0-9][a-z0-9.+:-]*) \(= ([^)]+)\),?$", text, re.M))
+    for pattern in TOOLCHAIN:
+        check(any(re.fullmatch(pattern, package) for package in packages),
+              f"the buildinfo names no {pattern} among {sorted(packages)}")
+    for package, version in packages.items():
+        installed = subprocess.run(["dpkg-query", "-W", "-f=${Version}", package],
+                                   capture_output=True, text=True).stdout
+        check(version == installed,
+              f"the buildinfo names {package} {version}, but {installed or 'none'} is installed")
+    for content, file_name in [(exe, EXE), (zip_bytes, os.path.basename(zip_path))]:
+        line = f" {hashlib.sha256(content).hexdigest()} {len(content)} {file_name}\n"
+        check(line in text, f"the buildinfo gives no{line.rstrip()}")
+    return text
 
 
 def check_run(build, name, scratch):
