@@ -10,6 +10,7 @@ cross toolchain is present, the Windows release program whose size it reports.
 """
 import argparse
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -54,10 +55,7 @@ def cpu_seconds(pid):
 
 def peak_resident_kib(pid):
     with open(f"/proc/{pid}/status") as status:
-        for line in status:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1])
-    raise RuntimeError("no VmHWM")
+        return int(re.search(r"^VmHWM:\s+(\d+)", status.read(), re.M).group(1))
 
 
 def measure(program):

@@ -40,6 +40,11 @@ TOOLCHAIN = [r"g\+\+-mingw-w64-i686(-posix|-win32)?", "binutils-mingw-w64-i686",
 BUILD_TALK = re.compile(rb"\b(apt|apt-get|cmake|cpack|wine|qemu|debian|linux|sha256sum)\b", re.I)
 
 
+def read(path, mode="rb"):
+    with open(path, mode) as file:
+        return file.read()
+
+
 def files_below(folder):
     return sorted(os.path.relpath(os.path.join(top, name), folder)
                   for top, _, names in os.walk(folder) for name in names)
@@ -78,24 +83,17 @@ def check_zip(build, name, scratch):
     made = package(build, os.path.join(scratch, "first"))
     zip_path = os.path.join(made, name)
     check(os.path.exists(zip_path), f"no {name}; cpack made {os.listdir(made)}")
-    with open(zip_path, "rb") as file:
-        zip_bytes = file.read()
-    with open(zip_path + ".sha256") as file:
-        sums = file.read()
+    zip_bytes, sums = read(zip_path), read(zip_path + ".sha256", "r")
     check(sums == f"{hashlib.sha256(zip_bytes).hexdigest()}  {name}\n",
           f"{name}.sha256 holds {sums!r}")
     quiet("sha256sum", "--check", "--quiet", name + ".sha256", cwd=made)
 
     folder = unpacked_folder(zip_path, scratch)
-    with open(os.path.join(folder, EXE), "rb") as file:
-        exe = file.read()
-    with open(os.path.join(folder, README), "rb") as file:
-        readme = file.read()
+    exe, readme = read(os.path.join(folder, EXE)), read(os.path.join(folder, README))
     check(readme.count(b"\n") == readme.count(b"\r\n") > 0, f"{README} is not in CRLF lines")
     for needed in [b"certutil -hashfile", b"Get-FileHash", b"Exit status"]:
         check(needed in readme, f"{README} does not say {needed.decode()}")
-    talk = BUILD_TALK.search(readme)
-    check(not talk, f"{README} talks of building: {talk and talk.group().decode()}")
+    check(not BUILD_TALK.search(readme), f"{README} talks of building: {BUILD_TALK.findall(readme)}")
     buildinfo = check_buildinfo(zip_path, exe, zip_bytes)
     check(len(exe) <= MAX_EXE_BYTES, f"the .exe has {len(exe)} bytes, more than {MAX_EXE_BYTES}")
     check(b".debug" not in exe, "the .exe carries debug sections")
@@ -106,23 +104,17 @@ def check_zip(build, name, scratch):
     other = os.path.join(scratch, "rebuild")
     quiet("cmake", "--preset", "windows-x86-release", "-B", other, cwd=ROOT)
     quiet("cmake", "--build", other, "--target", "console_threads")
-    second = package(other, os.path.join(scratch, "second"))
-    with open(os.path.join(second, name), "rb") as file:
-        check(file.read() == zip_bytes, "a second build of the same source made another ZIP")
-    with open(buildinfo_path(os.path.join(second, name))) as file:
-        check(file.read() == buildinfo, "a second build of the same source made another buildinfo")
-
-
-def buildinfo_path(zip_path):
-    return zip_path[:-len(".zip")] + ".buildinfo"
+    second = os.path.join(package(other, os.path.join(scratch, "second")), name)
+    check(read(second) == zip_bytes, "a second build of the same source made another ZIP")
+    check(read(second[:-len(".zip")] + ".buildinfo", "r") == buildinfo,
+          "a second build of the same source made another buildinfo")
 
 
 def check_buildinfo(zip_path, exe, zip_bytes):
     """Checks the buildinfo beside the ZIP against this system and the files; returns it."""
-    path = buildinfo_path(zip_path)
+    path = zip_path[:-len(".zip")] + ".buildinfo"
     check(os.path.exists(path), f"no {os.path.basename(path)} beside the ZIP")
-    with open(path) as file:
-        text = file.read()
+    text = read(path, "r")
     packages = dict(re.findall(r"^ ([a-z0-9][a-z0-9.+:-]*) \(= ([^)]+)\),?$", text, re.M))
     for pattern in TOOLCHAIN:
         check(any(re.fullmatch(pattern, package) for package in packages),

@@ -47,16 +47,14 @@ def version_faults(image, product, description, version):
 
 def main(program, product, description, version):
     image = pefile.PE(program)
-    faults = []
-    if image.FILE_HEADER.Machine != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]:
-        faults.append("not a PE file for Intel 80386")
-    if image.OPTIONAL_HEADER.Magic != pefile.OPTIONAL_HEADER_MAGIC_PE:
-        faults.append("not PE32")
-    if image.OPTIONAL_HEADER.Subsystem != pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"]:
-        faults.append("not a console program")
-    if image.FILE_HEADER.TimeDateStamp != 0:
-        faults.append(f"time stamp {image.FILE_HEADER.TimeDateStamp:#x} in the file header,"
-                      " expected none (0): the link is not reproducible")
+    header, optional = image.FILE_HEADER, image.OPTIONAL_HEADER
+    faults = [fault for value, expected, fault in [
+        (header.Machine, pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"], "not for Intel 80386"),
+        (optional.Magic, pefile.OPTIONAL_HEADER_MAGIC_PE, "not PE32"),
+        (optional.Subsystem, pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"], "not a console program"),
+        (header.TimeDateStamp, 0, f"time stamp {header.TimeDateStamp:#x} in the file header, "
+                                  "expected none (0): the link is not reproducible"),
+    ] if value != expected]
     table = imports(image)
     if set(table) != set(EXPECTED):
         faults.append(f"imports from {sorted(table)}, expected {sorted(EXPECTED)}")

@@ -28,43 +28,38 @@ def case(native_only=False, needs_interposer=False):
     return register
 
 
-@case()
-def prompt_then_five(run, options):
-    run.read_prompt()
-    run.send(b"5\n")
-    run.ends_with(1)
-
-
-@case()
-def other_line_discarded_then_five(run, options):
-    run.read_prompt()
-    run.send(b"hello, 1234 6789 \n")
-    run.keeps_running()
-    run.send(b"5\n")
-    run.ends_with(1)
-
-
-def stops_at_once(name, data):
-    def held_open(run, options):
+def scripted(name, first, close, then, status):
+    def run_script(run, options):
         run.read_prompt()
-        run.send(data)  # input stays open: what has arrived must stop it
-        run.ends_with(1)
-    held_open.__name__ = name
-    case()(held_open)
+        run.send(first, close)
+        if then is not None:
+            run.keeps_running()
+            run.send(then)
+        run.ends_with(status)
+    run_script.__name__ = name
+    case()(run_script)
 
 
-for name, data in [("five_mid_line_stops_at_once", b"ab5cd\n"), ("five_without_line_end", b"5"),
-                   ("five_then_lone_carriage_return", b"5\r")]:  # Enter as a lone CR
-    stops_at_once(name, data)
-
-
-@case()
-def lone_carriage_return_then_five_later(run, options):
-    run.read_prompt()
-    run.send(b"abc\r")
-    run.keeps_running()
-    run.send(b"5")
-    run.ends_with(1)
+# Each case: what arrives first, whether the input then ends, what is typed
+# once the program is seen to run on (None: nothing), and the status to end
+# with. While the input stays open, what has arrived must be enough.
+for script in [
+        ("prompt_then_five", b"5\n", False, None, 1),
+        ("other_line_discarded_then_five", b"hello, 1234 6789 \n", False, b"5\n", 1),
+        ("five_mid_line_stops_at_once", b"ab5cd\n", False, None, 1),
+        ("five_without_line_end", b"5", False, None, 1),
+        ("five_then_lone_carriage_return", b"5\r", False, None, 1),  # Enter as a lone CR
+        ("lone_carriage_return_then_five_later", b"abc\r", False, b"5", 1),
+        # Neither 0xFF nor Ctrl+Z (0x1A) may be taken for the end of input.
+        ("bytes_of_every_value_are_discarded",
+         bytes(b for b in range(256) if b != ord("5")) * 4, False, b"5\n", 1),
+        ("waits_while_input_stays_open", b"", False, b"5\n", 1),
+        ("end_of_input_at_once", b"", True, None, 5),
+        ("end_of_input_after_lines_without_five",  # over 1 MiB
+         b"hello\n1234\n\n" + b"no stop key here\n" * 65536, True, None, 5),
+        ("arguments_change_nothing", b"", False, b"x\n5\n", 1)]:
+    scripted(*script)
+CASES["arguments_change_nothing"].args = ["5", "--help", "-", "C:\\New\\*.xxx"]
 
 
 @case()
@@ -81,49 +76,6 @@ def typed_before_the_prompt(run, options):
     run.send(b"early\n5\n")
     run.read_prompt()
     run.ends_with(1)
-
-
-@case()
-def bytes_of_every_value_are_discarded(run, options):
-    # Neither 0xFF nor Ctrl+Z (0x1A) may be taken for the end of input.
-    run.read_prompt()
-    run.send(bytes(b for b in range(256) if b != ord("5")) * 4)
-    run.keeps_running()
-    run.send(b"5\n")
-    run.ends_with(1)
-
-
-@case()
-def waits_while_input_stays_open(run, options):
-    run.read_prompt()
-    run.keeps_running()
-    run.send(b"5\n")
-    run.ends_with(1)
-
-
-@case()
-def end_of_input_at_once(run, options):
-    run.read_prompt()
-    run.close_input()
-    run.ends_with(5)
-
-
-@case()
-def end_of_input_after_lines_without_five(run, options):
-    run.read_prompt()
-    run.send(b"hello\n1234\n\n" + b"no stop key here\n" * 65536, close=True)  # over 1 MiB
-    run.ends_with(5)
-
-
-@case()
-def arguments_change_nothing(run, options):
-    run.read_prompt()
-    run.keeps_running()
-    run.send(b"x\n5\n")
-    run.ends_with(1)
-
-
-arguments_change_nothing.args = ["5", "--help", "-", "C:\\New\\*.xxx"]
 
 
 @case(native_only=True)

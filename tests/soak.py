@@ -65,23 +65,21 @@ def soak_run(options, rng):
 
 
 def left_behind(session):
-    """The processes of a run's session (each run has its own) that still run,
-    once they have had a moment to end."""
+    """The processes of a run's own session still alive, after a moment to end."""
     deadline = time.monotonic() + LEFTOVER_GRACE
-    while True:
-        found = []
-        for entry in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                with open(f"/proc/{entry}/stat") as stat:
-                    # after the name: state, parent, group, session
-                    fields = stat.read().rsplit(")", 1)[1].split()
-            except OSError:
-                continue  # gone meanwhile
-            if int(fields[3]) == session and fields[0] != "Z":
-                found.append(int(entry))
-        if not found or time.monotonic() > deadline:
-            return found
+    while (found := [pid for pid in filter(str.isdigit, os.listdir("/proc"))
+                     if session_of(pid) == session]) and time.monotonic() < deadline:
         time.sleep(0.05)
+    return found
+
+
+def session_of(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as stat:  # after the name: state, parent, group, session
+            state, _, _, session = stat.read().rsplit(")", 1)[1].split()[:4]
+    except OSError:
+        return None  # gone meanwhile
+    return int(session) if state != "Z" else None
 
 
 def main():

@@ -18,28 +18,20 @@ namespace {
 
 const LPTHREAD_START_ROUTINE workers[] = {CreateFileTest, EnumFolderContent, RenameFile, DelFile};
 
-// The record field by field, each path buffer whole: the flag is an atomic,
-// which is neither filled nor copied as plain bytes.
-struct Contents {
-  std::wstring searchPattern, testFilePath, deleteFilePath;
-  std::int32_t stop;
-  bool operator==(const Contents&) const = default;
-};
-// What a record holds before it is composed: anything but zeros.
-void Scribble(ThreadParams* params) {
-  for (WCHAR* path : {params->searchPattern, params->testFilePath, params->deleteFilePath}) {
-    std::fill_n(path, MAX_PATH, L'Z');
-  }
-}
-Contents ContentsOf(const ThreadParams& params) {
-  return {std::wstring(params.searchPattern, MAX_PATH), std::wstring(params.testFilePath, MAX_PATH),
-          std::wstring(params.deleteFilePath, MAX_PATH), params.stop.load()};
+// The record, field by field (its flag is an atomic, not plain bytes), each
+// path buffer whole.
+std::wstring ContentsOf(const ThreadParams& params) {
+  return std::wstring(params.searchPattern, MAX_PATH) +
+         std::wstring(params.testFilePath, MAX_PATH) +
+         std::wstring(params.deleteFilePath, MAX_PATH) + std::to_wstring(params.stop.load());
 }
 
 TEST(ComposePaths, JoinsTheWorkingFolderWithEachName) {
   ThreadParams params;
   // None of what the buffers held before may leak into the paths.
-  Scribble(&params);
+  for (WCHAR* path : {params.searchPattern, params.testFilePath, params.deleteFilePath}) {
+    std::fill_n(path, MAX_PATH, L'Z');
+  }
   for (int run = 0; run < 2; ++run) {  // the same paths every time
     ComposePaths(&params);
     EXPECT_EQ(std::wstring(params.searchPattern), L"C:\\New\\*.xxx");
@@ -52,14 +44,13 @@ TEST(Workers, EndAtOnceOnAnyNonZeroStopAndLeaveTheRecordAlone) {
   for (const std::int32_t stop : {1, 2, -1, std::numeric_limits<std::int32_t>::min(),
                                   std::numeric_limits<std::int32_t>::max()}) {
     for (const LPTHREAD_START_ROUTINE worker : workers) {
-      ThreadParams params;
-      Scribble(&params);
+      ThreadParams params{};
       ComposePaths(&params);
       params.stop = stop;
-      const Contents before = ContentsOf(params);
+      const std::wstring before = ContentsOf(params);
 
       EXPECT_EQ(worker(&params), 0u) << "stop = " << stop;
-      EXPECT_TRUE(ContentsOf(params) == before) << "stop = " << stop;
+      EXPECT_EQ(ContentsOf(params), before) << "stop = " << stop;
     }
   }
 }

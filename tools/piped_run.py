@@ -43,8 +43,6 @@ class Run:
         # One writer per run, beside it, so that a program that stops reading
         # cannot block us; it writes what it is sent in the order sent.
         self.outbox = queue.Queue()
-        self.unwritten = 0
-        self.written = threading.Condition()
         threading.Thread(target=self._write, daemon=True).start()
 
     # As a context, a run never outlives its block, whatever the block raises.
@@ -71,6 +69,9 @@ class Run:
     def _write(self):
         broken = False
         while (item := self.outbox.get()) is not None:
+            if isinstance(item, threading.Event):
+                item.set()  # all that was sent before it is written
+                continue
             data, close = item
             try:
                 if not broken:
@@ -80,23 +81,16 @@ class Run:
                         self.process.stdin.close()
             except (BrokenPipeError, ValueError):
                 broken = True  # the program ended before it read everything: allowed
-            with self.written:
-                self.unwritten -= 1
-                self.written.notify_all()
 
     def send(self, data, close=False):
-        with self.written:
-            self.unwritten += 1
         self.outbox.put((data, close))
         self.all_written(0.05)
 
     def all_written(self, timeout):
         """Waits until everything sent so far is written; false if it is not by then."""
-        with self.written:
-            return self.written.wait_for(lambda: self.unwritten == 0, timeout)
-
-    def close_input(self):
-        self.send(b"", close=True)
+        written = threading.Event()
+        self.outbox.put(written)
+        return written.wait(timeout)
 
     def keeps_running(self, settle=SETTLE):
         check(self.process.poll() is None,
