@@ -92,6 +92,9 @@ fresh_system() {  # name release: a new copy of the bare release, set up as abov
   tar -C "$dir" -xf "$tarball"
   cp /etc/resolv.conf "$dir/etc/resolv.conf"
   git clone -q "$source_dir" "$dir/root/console_threads"
+  # A mount of its own, so that its root is one, as a machine's is: a
+  # namespace made in there (such as this script's own) needs that.
+  mount --bind "$dir" "$dir"
   mount -t proc proc "$dir/proc"
   mount -t sysfs -o ro sysfs "$dir/sys"
   # A /dev of its own: the few devices that programs use, a terminal
