@@ -69,7 +69,7 @@ mounts_below() {  # dir: the mount points at or below it, deepest first
 }
 
 remove_system() {  # dir
-  local dir=$1 process mount
+  local dir=$1 process mount left
   [ -e "$dir" ] || return 0
   for process in /proc/[0-9]*; do
     [ "$(readlink "$process/root" 2>/dev/null)" != "$dir" ] || kill -KILL "${process#/proc/}" 2>/dev/null || true
@@ -77,8 +77,9 @@ remove_system() {  # dir
   while read -r mount; do
     umount "$mount" 2>/dev/null || true
   done < <(mounts_below "$dir")
-  if [ -n "$(mounts_below "$dir")" ]; then
-    echo "not deleting $dir: still mounted below it: $(mounts_below "$dir" | xargs)" >&2
+  left=$(mounts_below "$dir" | xargs)
+  if [ -n "$left" ]; then
+    echo "not deleting $dir: still mounted below it: $left" >&2
     exit 1
   fi
   rm -rf --one-file-system "$dir"

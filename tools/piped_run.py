@@ -67,20 +67,18 @@ class Run:
         check(received == self.prompt, f"prompt {received!r}, expected {self.prompt!r}")
 
     def _write(self):
-        broken = False
         while (item := self.outbox.get()) is not None:
             if isinstance(item, threading.Event):
                 item.set()  # all that was sent before it is written
                 continue
             data, close = item
             try:
-                if not broken:
-                    self.process.stdin.write(data)
-                    self.process.stdin.flush()
-                    if close:
-                        self.process.stdin.close()
+                self.process.stdin.write(data)
+                self.process.stdin.flush()
+                if close:
+                    self.process.stdin.close()
             except (BrokenPipeError, ValueError):
-                broken = True  # the program ended before it read everything: allowed
+                pass  # the program ended before it read everything, or input is closed: allowed
 
     def send(self, data, close=False):
         self.outbox.put((data, close))
