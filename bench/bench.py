@@ -131,7 +131,8 @@ def main():
     ]
     print(f"{options.runs} runs of each, taken in turn; {cores} cores; "
           "median [25th-75th percentile]")
-    print(f"{'figure':30} {'console_threads':26} {'yardstick':26} {'ratio, pair by pair':26} target")
+    print(f"{'figure':30} {'console_threads':26} {'yardstick':26}",
+          f"{'ratio, pair by pair':26} target")
     for label, key, digits, target in rows:
         a = [run[key] for run in ours]
         b = [run[key] for run in theirs]

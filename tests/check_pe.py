@@ -51,7 +51,8 @@ def main(program, product, description, version):
     faults = [fault for value, expected, fault in [
         (header.Machine, pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"], "not for Intel 80386"),
         (optional.Magic, pefile.OPTIONAL_HEADER_MAGIC_PE, "not PE32"),
-        (optional.Subsystem, pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"], "not a console program"),
+        (optional.Subsystem, pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"],
+         "not a console program"),
         (header.TimeDateStamp, 0, f"time stamp {header.TimeDateStamp:#x} in the file header, "
                                   "expected none (0): the link is not reproducible"),
     ] if value != expected]

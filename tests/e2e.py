@@ -83,7 +83,7 @@ def five_threads_run_while_waiting(run, options):
     run.read_prompt()
     run.keeps_running()
     threads = len(os.listdir(f"/proc/{run.process.pid}/task"))
-    check(threads >= 5, f"{threads} threads while waiting, expected the controller and four workers")
+    check(threads >= 5, f"{threads} threads while waiting, expected a controller and four workers")
     run.send(b"5\n")
     run.ends_with(1)
 

@@ -87,7 +87,7 @@ def main():
     parser.add_argument("--runs", type=int, default=1000)
     parser.add_argument("--seed", type=int, default=random.randrange(2 ** 32))
     parser.add_argument("--only", type=int, help="replay this one run of the seed")
-    parser.add_argument("--program", default=os.path.join(ROOT, "build", "default", "console_threads"))
+    parser.add_argument("--program", default=os.path.join(ROOT, "build/default/console_threads"))
     parser.add_argument("--wine", action="store_true", help="a Windows program, run under Wine")
     options = parser.parse_args()
 
@@ -105,8 +105,8 @@ def main():
         except Failure as failure:
             failures.append(f"run {index} (--seed {options.seed} --only {index}): {failure}")
 
-    print(f"{len(indices)} runs: " + ", ".join(f"{n} {outcome}" for outcome, n in sorted(counts.items()))
-          + f", {len(failures)} failed")
+    tally = ", ".join(f"{n} {outcome}" for outcome, n in sorted(counts.items()))
+    print(f"{len(indices)} runs: {tally}, {len(failures)} failed")
     for failure in failures:
         print(failure)
     return 1 if failures else 0
