@@ -2,7 +2,7 @@
 # it, in the spirit of Debian's .buildinfo: the commit and the time that the
 # ZIP's entries carry, the Debian release, the exact versions of the Debian
 # packages whose files made the bytes (the compiler and what it ran, linked
-# and included; binutils; CMake and the libraries that write the ZIP), and the
+# and included; binutils; CMake, and zip, which writes the ZIP), and the
 # SHA-256 of the .exe and of the ZIP. It holds no build time, host or path, so
 # the same commit and packages give the same buildinfo.
 cmake_minimum_required(VERSION 3.25)
@@ -30,8 +30,8 @@ if(NOT EXISTS ${exe})
   message(FATAL_ERROR "buildinfo: no ${exe} in cpack's staging folder")
 endif()
 
-# The files that made the bytes: the tools, what the compiler ran and linked
-# in, the libraries that cpack writes the ZIP with, and every header that the
+# The files that made the bytes: the tools (the ZIP's writer among them),
+# what the compiler ran and linked in, and every header that the
 # program's sources include (asked of the compiler, with each source's own
 # command as the build ran it, but for its output).
 set(files ${CPACK_BUILDINFO_TOOLS})
@@ -42,9 +42,6 @@ foreach(query -print-prog-name=cc1plus -print-prog-name=as -print-prog-name=ld
   run(found ${compiler} ${query})
   list(APPEND files ${found})
 endforeach()
-run(cpack_libraries ldd ${CMAKE_CPACK_COMMAND})
-string(REGEX MATCHALL "/[^ ]*lib(archive|z)\\.so[^ ]*" cpack_libraries "${cpack_libraries}")
-list(APPEND files ${cpack_libraries})
 file(READ ${CPACK_BUILDINFO_BINARY_DIR}/compile_commands.json commands)
 string(JSON count LENGTH "${commands}")
 math(EXPR last "${count} - 1")
