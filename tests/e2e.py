@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""End-to-end cases: the built program, driven through pipes as a person or a
-script at its console would drive it.
+"""End-to-end cases: the built program, driven through pipes as a script
+would drive it, and at a terminal as a person types at it.
 
     e2e.py --program PATH [--wine] [--fail-create LIB] --list
     e2e.py --program PATH [--wine] [--fail-create LIB] CASE
@@ -10,6 +10,7 @@ that case and is killed.
 """
 import argparse
 import os
+import signal
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -60,6 +61,42 @@ for script in [
         ("arguments_change_nothing", b"", False, b"x\n5\n", 1)]:
     scripted(*script)
 CASES["arguments_change_nothing"].args = ["5", "--help", "-", "C:\\New\\*.xxx"]
+
+RUNS_ON = "runs on"  # the program must still run when the case ends
+
+
+def typed(name, keys, then, outcome):
+    def type_keys(run, options):
+        def on_this_build(value):  # (POSIX, Windows) where the two differ
+            return value[options.wine] if isinstance(value, tuple) else value
+        run.read_prompt()
+        run.send(on_this_build(keys))
+        if then is not None:
+            run.keeps_running()
+            run.send(then)
+        if on_this_build(outcome) == RUNS_ON:
+            run.keeps_running()
+        else:
+            run.ends_with(on_this_build(outcome))
+    type_keys.__name__ = f"terminal_{name}"
+    type_keys.terminal = True
+    case()(type_keys)
+
+
+# At a terminal, as a person types once the prompt shows: the keys typed
+# first, those typed once the program is seen to run on (None: none), and the
+# outcome (a status, None for any, or RUNS_ON). Enter is a CR, as a terminal
+# sends it.
+for keys in [
+        ("line_then_five", b"hello\r", b"5\r", 1),
+        ("five_mid_line", b"ab5cd\r", None, 1),
+        ("five_waits_for_enter", b"5", b"\r", 1),  # a terminal passes on whole lines
+        # The end-of-input key at the start of a line: Ctrl+D; on Windows Ctrl+Z,
+        # Enter, which Wine's console does not pass on as the end of input.
+        ("end_of_input_key", (b"\x04", b"\x1a\r"), None, (5, RUNS_ON)),
+        # Ctrl+C: SIGINT; under Wine it ends, with whatever status Wine gives.
+        ("ctrl_c_ends_it", b"\x03", None, (-signal.SIGINT, None))]:
+    typed(*keys)
 
 
 @case()
@@ -124,7 +161,7 @@ def main():
     function = CASES[options.case]
     env = function.env(options) if hasattr(function, "env") else None
     with Run(options.program, options.wine, getattr(function, "args", ()), env,
-             getattr(function, "output_gone", False)) as run:
+             getattr(function, "output_gone", False), getattr(function, "terminal", False)) as run:
         try:
             function(run, options)
         except Failure as failure:

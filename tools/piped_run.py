@@ -1,15 +1,29 @@
-"""Runs console_threads with its standard streams on pipes, as the test cases,
-the soak and the benchmark drive it."""
+"""Runs console_threads with its standard streams on pipes, or at a terminal
+as a person types at it, as the test cases, the soak and the benchmark drive it."""
+import fcntl
 import os
+import pty
 import queue
+import re
 import select
 import subprocess
+import termios
 import threading
 import time
 
 PROMPT = b"Stop the infinite looooooooooop entering 5 and pressing Enter \n>>>> "
 STEP_BOUND = 20.0  # seconds: the longest any one step may take
 SETTLE = 0.5  # seconds a program is watched to see that it keeps running
+KEY_PAUSE = 0.05  # seconds between two keys typed at a terminal
+# What a terminal shows no character for: its control sequences (CSI, and OSC
+# such as a window title) and carriage returns; then blanks at a line's end.
+CONTROLS = re.compile(rb"\x1b\[[0-9;?]*[ -/]*[@-~]|\x1b\][^\x07\x1b]*(\x07|\x1b\\)|\r")
+TRAILING_BLANKS = re.compile(rb" +(?=\n|$)")
+
+
+def seen(output):
+    """The text that a terminal shows of what a program wrote to it."""
+    return TRAILING_BLANKS.sub(b"", CONTROLS.sub(b"", output))
 
 
 class Failure(Exception):
@@ -24,26 +38,34 @@ def check(condition, message):
 class Run:
     """One run of the program, its standard streams on pipes."""
 
-    def __init__(self, program, wine=False, args=(), env=None, output_gone=False):
+    def __init__(self, program, wine=False, args=(), env=None, output_gone=False,
+                 terminal=False):
         """wine: program is a Windows program, to run under Wine. output_gone:
-        standard output is a pipe whose reader has gone before the start."""
+        standard output is a pipe whose reader has gone before the start.
+        terminal: all three streams are a new terminal (a pty), the run's own."""
         command = ["wine", program] if wine else [program]
-        output = subprocess.PIPE
-        if output_gone:
-            reader, output = os.pipe()
+        streams = dict(stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.terminal = None
+        if terminal:
+            self.terminal, streams["stdin"] = pty.openpty()
+            streams.update(stdout=streams["stdin"], stderr=streams["stdin"],
+                           preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+        elif output_gone:
+            reader, streams["stdout"] = os.pipe()
             os.close(reader)
         # A session of its own: whatever the run starts can be found by it.
-        self.process = subprocess.Popen(
-            [*command, *args], stdin=subprocess.PIPE, stdout=output,
-            stderr=subprocess.PIPE, env={**os.environ, **(env or {})}, start_new_session=True)
-        if output_gone:
-            os.close(output)
+        self.process = subprocess.Popen([*command, *args], **streams, start_new_session=True,
+                                        env={**os.environ, **(env or {})})
+        if terminal or output_gone:
+            os.close(streams["stdout"])
+        self.output = self.terminal if terminal else self.process.stdout.fileno()
         # msvcrt's text mode writes each line feed as CR LF
         self.prompt = PROMPT.replace(b"\n", b"\r\n") if wine else PROMPT
         # One writer per run, beside it, so that a program that stops reading
         # cannot block us; it writes what it is sent in the order sent.
         self.outbox = queue.Queue()
-        threading.Thread(target=self._write, daemon=True).start()
+        self.writer = threading.Thread(target=self._write, daemon=True)
+        self.writer.start()
 
     # As a context, a run never outlives its block, whatever the block raises.
     def __enter__(self):
@@ -52,19 +74,29 @@ class Run:
     def __exit__(self, *exception):
         self.kill()
 
-    def read_prompt(self):
-        """Reads until the whole prompt has arrived, and checks its bytes."""
+    def read_prompt(self, bound=STEP_BOUND):
+        """Reads until the whole prompt has arrived, and checks its bytes; at a
+        terminal, waits until it shows the prompt's text, as a person would."""
         received = b""
-        deadline = time.monotonic() + STEP_BOUND
-        while len(received) < len(self.prompt):
+        deadline = time.monotonic() + bound
+        while not self._prompt_in(received):
             left = deadline - time.monotonic()
             check(left > 0, f"the prompt did not arrive; got {received!r}")
-            ready, _, _ = select.select([self.process.stdout], [], [], left)
-            if ready:
-                chunk = os.read(self.process.stdout.fileno(), len(self.prompt) - len(received))
-                check(chunk, f"standard output ended before the prompt; got {received!r}")
+            if select.select([self.output], [], [], left)[0]:
+                try:
+                    chunk = os.read(self.output, 4096 if self.terminal else
+                                    len(self.prompt) - len(received))
+                except OSError:  # a terminal whose program has ended
+                    chunk = b""
+                check(chunk, f"the output ended before the prompt; got {received!r}")
                 received += chunk
-        check(received == self.prompt, f"prompt {received!r}, expected {self.prompt!r}")
+        check(self.terminal is not None or received == self.prompt,
+              f"prompt {received!r}, expected {self.prompt!r}")
+
+    def _prompt_in(self, received):
+        if self.terminal is None:
+            return len(received) >= len(self.prompt)
+        return seen(PROMPT) in seen(received)
 
     def _write(self):
         while (item := self.outbox.get()) is not None:
@@ -73,11 +105,16 @@ class Run:
                 continue
             data, close = item
             try:
+                if self.terminal is not None:
+                    for key in data:  # as a person types: one key, then a pause
+                        os.write(self.terminal, bytes([key]))
+                        time.sleep(KEY_PAUSE)
+                    continue
                 self.process.stdin.write(data)
                 self.process.stdin.flush()
                 if close:
                     self.process.stdin.close()
-            except (BrokenPipeError, ValueError):
+            except (BrokenPipeError, ValueError, OSError):
                 pass  # the program ended before it read everything, or input is closed: allowed
 
     def send(self, data, close=False):
@@ -97,16 +134,19 @@ class Run:
         check(self.process.poll() is None,
               f"ended with status {self.process.returncode} while it should run")
 
-    def ends_with(self, status):
-        """Waits for the end; checks the status and that nothing more was written."""
+    def ends_with(self, status, bound=STEP_BOUND):
+        """Waits for the end; checks the status (None: any) and that nothing more
+        was written (at a terminal, what it echoes of the keys typed is)."""
         try:
-            self.process.wait(STEP_BOUND)
+            self.process.wait(bound)
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
-            raise Failure(f"still running after {STEP_BOUND} s; expected status {status}")
-        check(self.process.returncode == status,
+            raise Failure(f"still running after {bound} s; expected status {status}")
+        check(status in (None, self.process.returncode),
               f"status {self.process.returncode}, expected {status}")
+        if self.terminal is not None:
+            return
         more = self.process.stdout.read() if self.process.stdout else b""
         check(more == b"", f"wrote more than the prompt: {more!r}")
         errors = self.process.stderr.read()
@@ -117,3 +157,7 @@ class Run:
             self.process.kill()
             self.process.wait()
         self.outbox.put(None)  # the writer ends once all before it is done
+        if self.terminal is not None:
+            self.writer.join(STEP_BOUND)
+            os.close(self.terminal)
+            self.terminal = None
