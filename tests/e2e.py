@@ -29,21 +29,31 @@ def case(native_only=False, needs_interposer=False):
     return register
 
 
-def scripted(name, first, close, then, status):
+RUNS_ON = "runs on"  # an outcome: the program still runs when the case ends
+
+
+def scripted(name, first, close, then, outcome, terminal=False):
     def run_script(run, options):
+        def on_this_build(value):  # (POSIX, Windows) where the two differ
+            return value[options.wine] if isinstance(value, tuple) else value
         run.read_prompt()
-        run.send(first, close)
+        run.send(on_this_build(first), close)
         if then is not None:
             run.keeps_running()
             run.send(then)
-        run.ends_with(status)
+        if on_this_build(outcome) == RUNS_ON:
+            run.keeps_running()
+        else:
+            run.ends_with(on_this_build(outcome))
     run_script.__name__ = name
+    run_script.terminal = terminal
     case()(run_script)
 
 
 # Each case: what arrives first, whether the input then ends, what is typed
 # once the program is seen to run on (None: nothing), and the status to end
-# with. While the input stays open, what has arrived must be enough.
+# with (None: any). While the input stays open, what has arrived must be
+# enough.
 for script in [
         ("prompt_then_five", b"5\n", False, None, 1),
         ("other_line_discarded_then_five", b"hello, 1234 6789 \n", False, b"5\n", 1),
@@ -62,32 +72,10 @@ for script in [
     scripted(*script)
 CASES["arguments_change_nothing"].args = ["5", "--help", "-", "C:\\New\\*.xxx"]
 
-RUNS_ON = "runs on"  # the program must still run when the case ends
-
-
-def typed(name, keys, then, outcome):
-    def type_keys(run, options):
-        def on_this_build(value):  # (POSIX, Windows) where the two differ
-            return value[options.wine] if isinstance(value, tuple) else value
-        run.read_prompt()
-        run.send(on_this_build(keys))
-        if then is not None:
-            run.keeps_running()
-            run.send(then)
-        if on_this_build(outcome) == RUNS_ON:
-            run.keeps_running()
-        else:
-            run.ends_with(on_this_build(outcome))
-    type_keys.__name__ = f"terminal_{name}"
-    type_keys.terminal = True
-    case()(type_keys)
-
-
 # At a terminal, as a person types once the prompt shows: the keys typed
-# first, those typed once the program is seen to run on (None: none), and the
-# outcome (a status, None for any, or RUNS_ON). Enter is a CR, as a terminal
-# sends it.
-for keys in [
+# first, those typed once the program is seen to run on, and the outcome.
+# Enter is a CR, as a terminal sends it.
+for name, keys, then, outcome in [
         ("line_then_five", b"hello\r", b"5\r", 1),
         ("five_mid_line", b"ab5cd\r", None, 1),
         ("five_waits_for_enter", b"5", b"\r", 1),  # a terminal passes on whole lines
@@ -96,7 +84,7 @@ for keys in [
         ("end_of_input_key", (b"\x04", b"\x1a\r"), None, (5, RUNS_ON)),
         # Ctrl+C: SIGINT; under Wine it ends, with whatever status Wine gives.
         ("ctrl_c_ends_it", b"\x03", None, (-signal.SIGINT, None))]:
-    typed(*keys)
+    scripted(f"terminal_{name}", keys, False, then, outcome, terminal=True)
 
 
 @case()

@@ -58,7 +58,6 @@ class Run:
                                         env={**os.environ, **(env or {})})
         if terminal or output_gone:
             os.close(streams["stdout"])
-        self.output = self.terminal if terminal else self.process.stdout.fileno()
         # msvcrt's text mode writes each line feed as CR LF
         self.prompt = PROMPT.replace(b"\n", b"\r\n") if wine else PROMPT
         # One writer per run, beside it, so that a program that stops reading
@@ -78,13 +77,14 @@ class Run:
         """Reads until the whole prompt has arrived, and checks its bytes; at a
         terminal, waits until it shows the prompt's text, as a person would."""
         received = b""
+        output = self.process.stdout.fileno() if self.terminal is None else self.terminal
         deadline = time.monotonic() + bound
         while not self._prompt_in(received):
             left = deadline - time.monotonic()
             check(left > 0, f"the prompt did not arrive; got {received!r}")
-            if select.select([self.output], [], [], left)[0]:
+            if select.select([output], [], [], left)[0]:
                 try:
-                    chunk = os.read(self.output, 4096 if self.terminal else
+                    chunk = os.read(output, 4096 if self.terminal is not None else
                                     len(self.prompt) - len(received))
                 except OSError:  # a terminal whose program has ended
                     chunk = b""
@@ -128,11 +128,10 @@ class Run:
         return written.wait(timeout)
 
     def keeps_running(self, settle=SETTLE):
-        check(self.process.poll() is None,
-              f"ended with status {self.process.returncode} while it should run")
-        time.sleep(settle)
-        check(self.process.poll() is None,
-              f"ended with status {self.process.returncode} while it should run")
+        for pause in (0, settle):
+            time.sleep(pause)
+            check(self.process.poll() is None,
+                  f"ended with status {self.process.returncode} while it should run")
 
     def ends_with(self, status, bound=STEP_BOUND):
         """Waits for the end; checks the status (None: any) and that nothing more
