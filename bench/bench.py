@@ -1,13 +1,12 @@
 #!/usr/bin/env python3
-"""Benchmark: build/program/console_threads against a yardstick, the same
-behaviour written as plainly as C allows (bench/yardstick.c). Both are run
-the same way in turn, A B A B ..., through pipes, and one table is printed.
-
-    bench/bench.py [--runs N]
-
-Builds what it needs first: the program preset, the yardstick, and, where the
-cross toolchain is present, the Windows release program whose size it reports.
-"""
+# Benchmark: build/program/console_threads against a yardstick, the same
+# behaviour written as plainly as C allows (bench/yardstick.c). Both are run
+# the same way in turn, A B A B ..., through pipes, and one table is printed.
+#
+#     bench/bench.py [--runs N]
+#
+# Builds what it needs first: the program preset, the yardstick, and, where the
+# cross toolchain is present, the Windows release program whose size it reports.
 import argparse
 import os
 import re
@@ -42,7 +41,7 @@ def build():
 
 
 def cpu_seconds(pid):
-    """Time on a processor so far: the main thread's, and the whole process's."""
+    # Time on a processor so far: the main thread's, and the whole process's.
     main = total = 0
     for task in os.listdir(f"/proc/{pid}/task"):
         with open(f"/proc/{pid}/task/{task}/schedstat") as stat:
@@ -59,7 +58,7 @@ def peak_resident_kib(pid):
 
 
 def measure(program):
-    """One run: the figures of one start, wait and stop."""
+    # One run: the figures of one start, wait and stop.
     started = time.perf_counter()
     with Run(program) as run:
         run.read_prompt()
@@ -107,7 +106,7 @@ def spread(values, digits=3):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description="Measures the program against a yardstick.")
     parser.add_argument("--runs", type=int, default=30, help="runs of each program (default 30)")
     parser.add_argument("--no-build", action="store_true", help="use the programs as built")
     options = parser.parse_args()
@@ -121,35 +120,32 @@ def main():
 
     cores = os.cpu_count()
     busy = min(4, cores) * 100
+    median = statistics.median
     near = "median within 10% of the yardstick's"
-    rows = [  # label, key, digits, target
-        ("time to prompt, ms", "prompt", 3, near),
-        ("stop latency, ms", "stop", 3, near),
-        ("peak resident, KiB", "memory", 0, near),
-        ("controller CPU, % of a core", "controller", 2, "under 1"),
-        ("process CPU, % of a core", "process", 1, f"{busy * 0.95:.0f} or more"),
+
+    def near_yardstick(a, b):  # our figures a, the yardstick's b
+        return median(a) <= median(b) * 1.1
+    rows = [  # label, key, digits, target, whether our figures a and the yardstick's b meet it
+        ("time to prompt, ms", "prompt", 3, near, near_yardstick),
+        ("stop latency, ms", "stop", 3, near, near_yardstick),
+        ("peak resident, KiB", "memory", 0, near, near_yardstick),
+        ("controller CPU, % of a core", "controller", 2, "under 1", lambda a, b: median(a) < 1),
+        ("process CPU, % of a core", "process", 1, f"{busy * 0.95:.0f} or more",
+         lambda a, b: median(a) >= busy * 0.95),
     ]
     print(f"{options.runs} runs of each, taken in turn; {cores} cores; "
           "median [25th-75th percentile]")
     print(f"{'figure':30} {'console_threads':26} {'yardstick':26}",
           f"{'ratio, pair by pair':26} target")
-    for label, key, digits, target in rows:
+    for label, key, digits, target, meets in rows:
         a = [run[key] for run in ours]
         b = [run[key] for run in theirs]
         ratios = [x / y for x, y in zip(a, b) if y]
         ratio = spread(ratios) if ratios else "-"
-        if key == "controller":
-            met = statistics.median(a) < 1
-        elif key == "process":
-            met = statistics.median(a) >= busy * 0.95
-        else:
-            met = statistics.median(a) <= statistics.median(b) * 1.1
         print(f"{label:30} {spread(a, digits):26} {spread(b, digits):26} {ratio:26} "
-              f"{target}: {'met' if met else 'MISSED'}")
-    stop = [run["stop"] for run in ours]
-    yard_stop = [run["stop"] for run in theirs]
+              f"{target}: {'met' if meets(a, b) else 'MISSED'}")
     tails = [f"{quantile(values, 0.9):.3f} / {quantile(values, 0.99):.3f}"
-             for values in (stop, yard_stop)]
+             for values in ([run["stop"] for run in side] for side in (ours, theirs))]
     print(f"{'stop latency p90 / p99, ms':30} {tails[0]:26} {tails[1]:26}")
     size = os.path.getsize(WINDOWS_PROGRAM) if os.path.exists(WINDOWS_PROGRAM) else None
     print(f"{'Windows .exe as shipped, bytes':30} {size or 'not built (no cross toolchain)'}")

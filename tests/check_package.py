@@ -1,23 +1,22 @@
 #!/usr/bin/env python3
-"""Checks what a build installs, and the Windows release ZIP.
-
-    check_package.py install BUILD_DIR PROGRAM_NAME
-        cmake --install into a new prefix: on POSIX the program under bin/
-        and README.md under share/doc/console_threads/; on Windows
-        (PROGRAM_NAME ending in .exe) the program and README.txt at the top.
-        Nothing else.
-    check_package.py zip BUILD_DIR ZIP_NAME
-        cpack: a ZIP of that name holding one folder named after it, with the
-        .exe and README.txt at its top, the text in CRLF lines, for a Windows
-        user; a SHA-256 file beside it that checks; a buildinfo beside it
-        that names the installed version of each toolchain package and the
-        .exe's and the ZIP's hashes; an .exe of at most 20 KiB with no debug
-        information and no path of the build machine. That the bytes are
-        the same from any build of the same source is reproducible.sh's to
-        show.
-    check_package.py run BUILD_DIR ZIP_NAME
-        the .exe from the ZIP, alone in a folder of its own, runs under Wine.
-"""
+# Checks what a build installs, and the Windows release ZIP.
+#
+# check_package.py install BUILD_DIR PROGRAM_NAME
+#     cmake --install into a new prefix: on POSIX the program under bin/
+#     and README.md under share/doc/console_threads/; on Windows
+#     (PROGRAM_NAME ending in .exe) the program and README.txt at the top.
+#     Nothing else.
+# check_package.py zip BUILD_DIR ZIP_NAME
+#     cpack: a ZIP of that name holding one folder named after it, with the
+#     .exe and README.txt at its top, the text in CRLF lines, for a Windows
+#     user; a SHA-256 file beside it that checks; a buildinfo beside it
+#     that names the installed version of each toolchain package and the
+#     .exe's and the ZIP's hashes; an .exe of at most 20 KiB with no debug
+#     information and no path of the build machine. That the bytes are
+#     the same from any build of the same source is reproducible.sh's to
+#     show.
+# check_package.py run BUILD_DIR ZIP_NAME
+#     the .exe from the ZIP, alone in a folder of its own, runs under Wine.
 import hashlib
 import os
 import re
@@ -70,7 +69,7 @@ def package(build, into):
 
 
 def unpacked_folder(zip_path, scratch):
-    """Unpacks the ZIP; checks that it holds one folder with the two files."""
+    # Unpacks the ZIP; checks that it holds one folder with the two files.
     top = os.path.basename(zip_path)[:-len(".zip")]
     with zipfile.ZipFile(zip_path) as archive:
         entries = sorted(entry for entry in archive.namelist() if not entry.endswith("/"))
@@ -103,7 +102,7 @@ def check_zip(build, name, scratch):
 
 
 def check_buildinfo(zip_path, exe, zip_bytes):
-    """Checks the buildinfo beside the ZIP against this system and the files."""
+    # Checks the buildinfo beside the ZIP against this system and the files.
     path = zip_path[:-len(".zip")] + ".buildinfo"
     check(os.path.exists(path), f"no {os.path.basename(path)} beside the ZIP")
     text = read(path, "r")

@@ -1,13 +1,12 @@
 #!/usr/bin/env python3
-"""Checks the Windows program's headers, import table and version resource,
-as pefile reads them: a PE32 console program for Intel 80386, linked with no
-time stamp (so that one commit always gives the same bytes), that needs no
-DLL but KERNEL32.dll and msvcrt.dll and takes its thread services from the
-one and its C runtime functions from the other; its version resource gives
-the product name, description and version.
-
-    check_pe.py PROGRAM.exe PRODUCT DESCRIPTION VERSION
-"""
+# Checks the Windows program's headers, import table and version resource,
+# as pefile reads them: a PE32 console program for Intel 80386, linked with no
+# time stamp (so that one commit always gives the same bytes), that needs no
+# DLL but KERNEL32.dll and msvcrt.dll and takes its thread services from the
+# one and its C runtime functions from the other; its version resource gives
+# the product name, description and version.
+#
+#     check_pe.py PROGRAM.exe PRODUCT DESCRIPTION VERSION
 import sys
 
 import pefile
@@ -19,7 +18,7 @@ EXPECTED = {
 
 
 def imports(image):
-    """Maps each DLL named in the import table to the names taken from it."""
+    # Maps each DLL named in the import table to the names taken from it.
     return {entry.dll.decode(): {symbol.name.decode() for symbol in entry.imports if symbol.name}
             for entry in getattr(image, "DIRECTORY_ENTRY_IMPORT", [])}
 

@@ -1,13 +1,12 @@
 #!/usr/bin/env python3
-"""End-to-end cases: the built program, driven through pipes as a script
-would drive it, and at a terminal as a person types at it.
-
-    e2e.py --program PATH [--wine] [--fail-create LIB] --list
-    e2e.py --program PATH [--wine] [--fail-create LIB] CASE
-
-Every step of a case has its own time bound, so a program that hangs fails
-that case and is killed.
-"""
+# End-to-end cases: the built program, driven through pipes as a script
+# would drive it, and at a terminal as a person types at it.
+#
+#     e2e.py --program PATH [--wine] [--fail-create LIB] --list
+#     e2e.py --program PATH [--wine] [--fail-create LIB] CASE
+#
+# Every step of a case has its own time bound, so a program that hangs fails
+# that case and is killed.
 import argparse
 import os
 import signal

@@ -1,16 +1,15 @@
 #!/usr/bin/env python3
-"""Soak: many runs of the program back to back, each fed a random input.
-
-    tests/soak.py [--runs N] [--seed S] [--only I] [--program PATH] [--wine]
-
-Inputs are byte strings of any value and of lengths up to a megabyte, with or
-without a 5, some ending in end of input and some held open. Each run must end
-as the program promises: status 1 at the first 5; status 5 at the end of an
-input without one; still running while such an input is held open, and status
-1 once a 5 follows; and once it has ended, nothing that it started still runs
-(under Wine, the soak keeps one wineserver up itself, outside every run, so
-that no run starts one). Run I of seed S is replayed with --seed S --only I.
-"""
+# Soak: many runs of the program back to back, each fed a random input.
+#
+#     tests/soak.py [--runs N] [--seed S] [--only I] [--program PATH] [--wine]
+#
+# Inputs are byte strings of any value and of lengths up to a megabyte, with or
+# without a 5, some ending in end of input and some held open. Each run must end
+# as the program promises: status 1 at the first 5; status 5 at the end of an
+# input without one; still running while such an input is held open, and status
+# 1 once a 5 follows; and once it has ended, nothing that it started still runs
+# (under Wine, the soak keeps one wineserver up itself, outside every run, so
+# that no run starts one). Run I of seed S is replayed with --seed S --only I.
 import argparse
 import os
 import random
@@ -29,7 +28,7 @@ LEFTOVER_GRACE = 2.0  # seconds a run's other processes may take to end after it
 
 
 def generate(rng):
-    """One run's input, whether it is held open, and the outcome it must have."""
+    # One run's input, whether it is held open, and the outcome it must have.
     data = rng.randbytes(int(2 ** rng.uniform(0, 20)) - 1).translate(NO_FIVE)
     if rng.random() < 0.5:  # a 5 somewhere, anything after it
         at = rng.randrange(len(data) + 1)
@@ -38,12 +37,8 @@ def generate(rng):
         data += b"\r"
     held_open = rng.random() < 0.5
 
-    if b"5" in data:
-        outcome = "stopped at 5"
-    elif not held_open:
-        outcome = "ended with the input"
-    else:
-        outcome = "ran on, then stopped at 5"
+    outcome = ("stopped at 5" if b"5" in data else
+               "ran on, then stopped at 5" if held_open else "ended with the input")
     return data, held_open, outcome
 
 
@@ -65,7 +60,7 @@ def soak_run(options, rng):
 
 
 def left_behind(session):
-    """The processes of a run's own session still alive, after a moment to end."""
+    # The processes of a run's own session still alive, after a moment to end.
     deadline = time.monotonic() + LEFTOVER_GRACE
     while (found := [pid for pid in filter(str.isdigit, os.listdir("/proc"))
                      if session_of(pid) == session]) and time.monotonic() < deadline:
@@ -83,7 +78,7 @@ def session_of(pid):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description="Runs the program many times on random inputs.")
     parser.add_argument("--runs", type=int, default=1000)
     parser.add_argument("--seed", type=int, default=random.randrange(2 ** 32))
     parser.add_argument("--only", type=int, help="replay this one run of the seed")

@@ -1,5 +1,5 @@
-"""Runs console_threads with its standard streams on pipes, or at a terminal
-as a person types at it, as the test cases, the soak and the benchmark drive it."""
+# Runs console_threads with its standard streams on pipes, or at a terminal
+# as a person types at it, as the test cases, the soak and the benchmark drive it.
 import fcntl
 import os
 import pty
@@ -22,7 +22,7 @@ TRAILING_BLANKS = re.compile(rb" +(?=\n|$)")
 
 
 def seen(output):
-    """The text that a terminal shows of what a program wrote to it."""
+    # The text that a terminal shows of what a program wrote to it.
     return TRAILING_BLANKS.sub(b"", CONTROLS.sub(b"", output))
 
 
@@ -36,13 +36,13 @@ def check(condition, message):
 
 
 class Run:
-    """One run of the program, its standard streams on pipes."""
+    # One run of the program, its standard streams on pipes.
 
     def __init__(self, program, wine=False, args=(), env=None, output_gone=False,
                  terminal=False):
-        """wine: program is a Windows program, to run under Wine. output_gone:
-        standard output is a pipe whose reader has gone before the start.
-        terminal: all three streams are a new terminal (a pty), the run's own."""
+        # wine: program is a Windows program, to run under Wine. output_gone:
+        # standard output is a pipe whose reader has gone before the start.
+        # terminal: all three streams are a new terminal (a pty), the run's own.
         command = ["wine", program] if wine else [program]
         streams = dict(stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.terminal = None
@@ -74,29 +74,25 @@ class Run:
         self.kill()
 
     def read_prompt(self, bound=STEP_BOUND):
-        """Reads until the whole prompt has arrived, and checks its bytes; at a
-        terminal, waits until it shows the prompt's text, as a person would."""
+        # Reads until the whole prompt has arrived, and checks its bytes; at a
+        # terminal, waits until it shows the prompt's text, as a person would.
+        at_terminal = self.terminal is not None
+        output = self.terminal if at_terminal else self.process.stdout.fileno()
+        expected, shown = (seen(PROMPT), seen) if at_terminal else (self.prompt, bytes)
         received = b""
-        output = self.process.stdout.fileno() if self.terminal is None else self.terminal
         deadline = time.monotonic() + bound
-        while not self._prompt_in(received):
+        while expected not in shown(received):
             left = deadline - time.monotonic()
             check(left > 0, f"the prompt did not arrive; got {received!r}")
             if select.select([output], [], [], left)[0]:
                 try:
-                    chunk = os.read(output, 4096 if self.terminal is not None else
-                                    len(self.prompt) - len(received))
+                    chunk = os.read(output, 4096)
                 except OSError:  # a terminal whose program has ended
                     chunk = b""
                 check(chunk, f"the output ended before the prompt; got {received!r}")
                 received += chunk
-        check(self.terminal is not None or received == self.prompt,
+        check(at_terminal or received == self.prompt,
               f"prompt {received!r}, expected {self.prompt!r}")
-
-    def _prompt_in(self, received):
-        if self.terminal is None:
-            return len(received) >= len(self.prompt)
-        return seen(PROMPT) in seen(received)
 
     def _write(self):
         while (item := self.outbox.get()) is not None:
@@ -122,7 +118,7 @@ class Run:
         self.all_written(0.05)
 
     def all_written(self, timeout):
-        """Waits until everything sent so far is written; false if it is not by then."""
+        # Waits until everything sent so far is written; false if it is not by then.
         written = threading.Event()
         self.outbox.put(written)
         return written.wait(timeout)
@@ -134,8 +130,8 @@ class Run:
                   f"ended with status {self.process.returncode} while it should run")
 
     def ends_with(self, status, bound=STEP_BOUND):
-        """Waits for the end; checks the status (None: any) and that nothing more
-        was written (at a terminal, what it echoes of the keys typed is)."""
+        # Waits for the end; checks the status (None: any) and that nothing more
+        # was written (at a terminal, what it echoes of the keys typed is).
         try:
             self.process.wait(bound)
         except subprocess.TimeoutExpired:
