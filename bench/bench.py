@@ -30,14 +30,13 @@ CPU_WINDOW = 0.5  # seconds of waiting over which CPU use is measured
 def build():
     def quiet(*command):
         subprocess.run(command, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
-    quiet("cmake", "--preset", "program")
-    quiet("cmake", "--build", "--preset", "program")
+    cross = shutil.which("i686-w64-mingw32-g++-posix") or shutil.which("i686-w64-mingw32-g++")
+    for preset in ["program"] + (["windows-x86-release"] if cross else []):
+        quiet("cmake", "--preset", preset)
+        quiet("cmake", "--build", "--preset", preset)
     os.makedirs(os.path.dirname(YARDSTICK), exist_ok=True)
     quiet("cc", "-O2", "-std=c11", "-pthread", "-o", YARDSTICK,
           os.path.join(ROOT, "bench", "yardstick.c"))
-    if shutil.which("i686-w64-mingw32-g++-posix") or shutil.which("i686-w64-mingw32-g++"):
-        quiet("cmake", "--preset", "windows-x86-release")
-        quiet("cmake", "--build", "--preset", "windows-x86-release")
 
 
 def cpu_seconds(pid):
@@ -50,11 +49,6 @@ def cpu_seconds(pid):
         if int(task) == pid:
             main = seconds
     return main, total
-
-
-def peak_resident_kib(pid):
-    with open(f"/proc/{pid}/status") as status:
-        return int(re.search(r"^VmHWM:\s+(\d+)", status.read(), re.M).group(1))
 
 
 def measure(program):
@@ -73,7 +67,8 @@ def measure(program):
         time.sleep(CPU_WINDOW)
         main1, total1 = cpu_seconds(pid)
         window = time.perf_counter() - window0
-        resident = peak_resident_kib(pid)
+        with open(f"/proc/{pid}/status") as status:  # the peak resident size, in KiB
+            resident = int(re.search(r"^VmHWM:\s+(\d+)", status.read(), re.M).group(1))
 
         # A wait with a time-out polls at growing intervals, which would be
         # measured too; a blocking one returns at the exit itself.

@@ -58,10 +58,8 @@ def main(program, product, description, version):
     table = imports(image)
     if set(table) != set(EXPECTED):
         faults.append(f"imports from {sorted(table)}, expected {sorted(EXPECTED)}")
-    for dll, names in EXPECTED.items():
-        missing = names - table.get(dll, set())
-        if missing:
-            faults.append(f"takes none of {sorted(missing)} from {dll}")
+    faults += [f"takes none of {sorted(missing)} from {dll}" for dll, names in EXPECTED.items()
+               if (missing := names - table.get(dll, set()))]
     faults += version_faults(image, product, description, version)
     for fault in faults:
         print(f"{program}: {fault}", file=sys.stderr)

@@ -135,8 +135,7 @@ class Run:
         try:
             self.process.wait(bound)
         except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+            self.kill()
             raise Failure(f"still running after {bound} s; expected status {status}")
         check(status in (None, self.process.returncode),
               f"status {self.process.returncode}, expected {status}")
