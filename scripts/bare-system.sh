@@ -7,7 +7,10 @@
 #     in_bare_system RELEASE LOG HOOK...
 # That makes a new system of RELEASE (bookworm, trixie) from its tarball, a
 # minimal system with git made once and kept in $bare_work, clones this
-# checkout's HEAD into it at /root/console_threads, and runs each HOOK in
+# checkout's HEAD into it at /root/console_threads, gives it what an
+# installed machine has and a bare system lacks (this machine's name server,
+# an /etc/hosts that names localhost and the machine, and the /etc/mtab that
+# fusermount reads), and runs each HOOK in
 # turn: a shell command, with the system's root in $1 (in_system, below,
 # runs a command in there). The system is gone once they have run, or one of
 # them has failed; all that was said goes to LOG. The system's apt sources
@@ -56,6 +59,8 @@ in_bare_system() {  # release log hook...
   BARE_SOURCE=$PWD mmdebstrap --mode="$mode" --variant=custom --skip=update \
     --setup-hook="tar-in $tarball /" \
     --customize-hook='cp /etc/resolv.conf "$1/etc/resolv.conf"' \
+    --customize-hook='printf "127.0.0.1\tlocalhost\n127.0.1.1\t%s\n" "$(hostname)" >"$1/etc/hosts"' \
+    --customize-hook='ln -sf ../proc/self/mounts "$1/etc/mtab"' \
     --customize-hook='git clone -q "$BARE_SOURCE" "$1/root/console_threads"' \
     "${hooks[@]}" "$release" /dev/null "${sources[@]}" >"$log" 2>&1
 }
