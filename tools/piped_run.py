@@ -36,7 +36,7 @@ def check(condition, message):
 
 
 class Run:
-    # One run of the program, its standard streams on pipes.
+    # One run of the program, its standard streams on pipes or on a terminal of its own.
 
     def __init__(self, program, wine=False, args=(), env=None, output_gone=False,
                  terminal=False):
