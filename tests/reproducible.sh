@@ -31,7 +31,7 @@ else
   echo "not varied: user_group, as it needs root and the user $build_user, which scripts/test makes"
 fi
 fuse=yes
-command -v disorderfs >/dev/null && [ -r /dev/fuse ] && [ -w /dev/fuse ] || fuse=
+command -v disorderfs >/dev/null && [ "$(stat -c %a /dev/fuse 2>/dev/null)" = 666 ] || fuse=
 [ -n "$fuse" ] || variations+=,-fileordering
 [ -n "$fuse" ] || echo "not varied: fileordering, nor built on a mount listing folders in" \
   "reverse, as disorderfs or a /dev/fuse open to all is missing"
